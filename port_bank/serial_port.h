@@ -1,0 +1,67 @@
+#pragma once
+
+#include "port_bank/serial_settings.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <cstdint>
+#include <memory>
+
+class PortDirectory;
+class QSerialPort;
+
+// One serial-port object of the port bank: a port number, a settings text, an open state,
+// text output and text input. Every operation returns 0 on success or an error number from
+// port_errors.h; a failed operation changes nothing.
+class SerialPort : public QObject {
+    Q_OBJECT
+public:
+    // Output that may wait for the line, per port; past it output() fails with OutputFull.
+    static constexpr qint64 kOutputLimit = 64 * 1024;
+
+    explicit SerialPort(PortDirectory& directory, QObject* parent = nullptr);
+    ~SerialPort() override;
+
+    // CommPort: 1 to 16. Fails with AlreadyOpen while the port is open.
+    std::int32_t setCommPort(int portNumber);
+    int commPort() const;
+
+    // Settings: "baud,parity,data,stop". A refused text fails with InvalidValue and leaves the
+    // previous settings in force. On an open port a changed text is applied at once.
+    std::int32_t setSettings(const QString& text);
+    QString settings() const;
+
+    // PortOpen = true. NoSuchPort when the number names no device (or the device is gone),
+    // AlreadyOpen when open here or held by another program, OpenFailed otherwise.
+    std::int32_t open();
+    bool isOpen() const;
+
+    // Releases the device and every lock taken for it; pending output is dropped.
+    void close();
+
+    // After retire() the object never opens again and writes nothing: used when the program ends.
+    void retire();
+
+    // Output: queues the text, encoded as GB18030, with nothing added. Never blocks.
+    std::int32_t output(const QString& text);
+
+    // Input: every character received and not yet read; "" when nothing is pending.
+    std::int32_t input(QString& received);
+
+    // Bytes queued by output() and not yet taken by the device.
+    qint64 pendingOutput() const;
+
+    // The device this object has open, or would open for its port number.
+    QString devicePath() const;
+
+signals:
+    // The device went away while open (adapter unplugged, pty peer closed); the object has
+    // closed itself, so isOpen() is false and the next open() classifies the device afresh.
+    void deviceLost();
+
+private:
+    class Private;
+    std::unique_ptr<Private> d;
+};
