@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QString>
+
+// The instruction-language reference shown in Text12: 40 lines, each ended by CR LF. Help for
+// the operator only; nothing in the program reads it.
+QString commandReferenceText();

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// One preset: the send button Command1(index) and its command box Text1(index). The window
+// sends whatever the box holds when the button is pressed; the default is only where it starts.
+struct Preset {
+    int index;
+    QString caption;
+    QString defaultCommand;
+};
+
+// The nine presets, in index order 0 to 8.
+QList<Preset> presets();

@@ -1,0 +1,91 @@
+#include "main_window/command_line.h"
+
+namespace {
+
+CommandLine refuse(const QString& why)
+{
+    CommandLine refused;
+    refused.action = CommandLine::Action::Refuse;
+    refused.error = why;
+    return refused;
+}
+
+// "N=DEVICE" with N a plain decimal 1 to 16 and a non-empty device.
+bool bindPort(const QString& binding, CommandLine& line, QString& why)
+{
+    const qsizetype equals = binding.indexOf(QLatin1Char('='));
+    if (equals <= 0) {
+        why = QStringLiteral("--port takes N=DEVICE, for example --port 1=/dev/ttyUSB0");
+        return false;
+    }
+    const QString number = binding.left(equals);
+    const QString device = binding.mid(equals + 1);
+    bool isNumber = number.size() <= 2;
+    for (QChar digit : number)
+        isNumber = isNumber && digit >= QLatin1Char('0') && digit <= QLatin1Char('9');
+    const int port = isNumber ? number.toInt() : 0;
+    if (port < 1 || port > 16) {
+        why = QStringLiteral("port number '%1' is not 1 to 16").arg(number);
+        return false;
+    }
+    if (device.isEmpty() || device.contains(QChar(0))) {
+        why = QStringLiteral("--port %1= names no device").arg(port);
+        return false;
+    }
+    if (line.ports.contains(port)) {
+        why = QStringLiteral("port %1 is given twice").arg(port);
+        return false;
+    }
+    line.ports.insert(port, device);
+    return true;
+}
+
+} // namespace
+
+CommandLine CommandLine::parse(const QStringList& arguments)
+{
+    CommandLine line;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        QString why;
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            line.action = Action::ShowHelp;
+        } else if (argument == QLatin1String("--version")) {
+            if (line.action != Action::ShowHelp)
+                line.action = Action::ShowVersion;
+        } else if (argument == QLatin1String("--port")) {
+            if (i + 1 >= arguments.size())
+                return refuse(QStringLiteral("--port needs N=DEVICE after it"));
+            if (!bindPort(arguments[++i], line, why))
+                return refuse(why);
+        } else if (argument.startsWith(QLatin1String("--port="))) {
+            if (!bindPort(argument.mid(7), line, why))
+                return refuse(why);
+        } else {
+            return refuse(QStringLiteral("unknown argument '%1'").arg(argument));
+        }
+    }
+    return line;
+}
+
+QString CommandLine::helpText()
+{
+    return QStringLiteral(
+        "Usage: lightbench [--port N=DEVICE]...\n"
+        "\n"
+        "Opens serial ports 1 to 16 at once, shows which ones opened, and sends the same\n"
+        "commands to all of them: presets, a timed channel sweep and a fast sweep.\n"
+        "\n"
+        "Options:\n"
+        "  --port N=DEVICE  bind port number N (1 to 16) to DEVICE, e.g. --port 1=/dev/ttyUSB0;\n"
+        "                   repeat for more ports. When given, only these numbers name a device.\n"
+        "                   Without it, the serial devices of this machine are numbered in\n"
+        "                   order: built-in UARTs, then USB adapters, then the rest; an adapter\n"
+        "                   plugged in later takes the lowest free number and keeps it.\n"
+        "  --help           show this text and exit\n"
+        "  --version        show the version and exit\n"
+        "\n"
+        "Status colours: green open; blue \u5360\u7528 (in use by another program);\n"
+        "light gray no such device; red any other failure (on Linux usually permissions:\n"
+        "add yourself to the dialout group).\n");
+}

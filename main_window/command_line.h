@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+// What the command line asks for. With no arguments the program runs with the automatic port
+// numbering; each --port N=DEVICE binds one number, and then only the numbers given name a device.
+struct CommandLine {
+    enum class Action { Run, ShowHelp, ShowVersion, Refuse };
+
+    Action action = Action::Run;
+    QMap<int, QString> ports; // port number 1..16 -> device path
+    QString error;            // why the arguments were refused
+
+    static CommandLine parse(const QStringList& arguments); // without the program name
+    static QString helpText();
+};

@@ -1,0 +1,69 @@
+#include "main_window/multi_line_text_box.h"
+
+#include <QTextCursor>
+#include <algorithm>
+
+namespace {
+QString shownText(const QString& text)
+{
+    if (!text.contains(QLatin1Char('\r')))
+        return text;
+    QString shown = text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return shown;
+}
+} // namespace
+
+MultiLineTextBox::MultiLineTextBox(const QString& text, QWidget* parent)
+    : QPlainTextEdit(parent), text_(text)
+{
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The program rewrites these boxes often; an undo history would only grow.
+    setUndoRedoEnabled(false);
+    setPlainText(shownText(text_));
+    connect(this, &QPlainTextEdit::textChanged, this, &MultiLineTextBox::takeOperatorEdit);
+}
+
+void MultiLineTextBox::setText(const QString& text)
+{
+    if (text == text_)
+        return;
+    text_ = text;
+    showing_ = true;
+    setPlainText(shownText(text_));
+    showing_ = false;
+    emit changed();
+}
+
+void MultiLineTextBox::takeOperatorEdit()
+{
+    if (showing_)
+        return;
+    text_ = toPlainText();
+    emit changed();
+}
+
+void MultiLineTextBox::setCaretPosition(int characters)
+{
+    // The editor counts code units, and shows each CR LF as one line break.
+    int editorPosition = 0;
+    qsizetype i = 0;
+    for (int seen = 0; seen < characters && i < text_.size(); ++seen) {
+        if (text_[i].isHighSurrogate() && i + 1 < text_.size() && text_[i + 1].isLowSurrogate()) {
+            editorPosition += 2;
+            i += 2;
+            continue;
+        }
+        const bool crBeforeLf = text_[i] == QLatin1Char('\r') && i + 1 < text_.size() &&
+                                text_[i + 1] == QLatin1Char('\n');
+        if (!crBeforeLf)
+            ++editorPosition;
+        ++i;
+    }
+    QTextCursor caret = textCursor();
+    caret.setPosition(std::clamp(editorPosition, 0, document()->characterCount() - 1));
+    setTextCursor(caret);
+    ensureCursorVisible();
+}

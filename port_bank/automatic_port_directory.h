@@ -1,0 +1,21 @@
+#pragma once
+
+#include "port_bank/port_directory.h"
+#include "port_bank/port_numbering.h"
+
+#include <QElapsedTimer>
+
+// Port numbers for the serial devices that the system lists. On Windows port n is COMn. Elsewhere
+// the listed devices are numbered by PortNumbering; the list is read again at most twice a second,
+// so a pass over sixteen ports costs one look at the system, and an adapter plugged in is picked
+// up by the next pass.
+class AutomaticPortDirectory : public PortDirectory {
+public:
+    QString deviceFor(int portNumber) override;
+
+private:
+    void refreshIfStale();
+
+    PortNumbering numbering_;
+    QElapsedTimer sinceRefresh_;
+};

@@ -1,0 +1,121 @@
+// The timer layer: an interval and an on/off switch that are independent, no ticks at interval
+// 0, no burst after a busy spell, and bounded nesting when a handler yields.
+#include "main_window/window_timer.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+#include <thread>
+
+namespace {
+int ticksDuring(WindowTimer& timer, int ms)
+{
+    int ticks = 0;
+    auto connection = QObject::connect(&timer, &WindowTimer::timeout, [&] { ++ticks; });
+    QTest::qWait(ms);
+    QObject::disconnect(connection);
+    return ticks;
+}
+} // namespace
+
+class TestWindowTimer : public QObject {
+    Q_OBJECT
+private slots:
+    void ticksOnlyWhenOnWithANonZeroInterval_data();
+    void ticksOnlyWhenOnWithANonZeroInterval();
+    void intervalIsClampedToWhatTheWindowAccepts();
+    void newIntervalAppliesToTheFollowingTicks();
+    void missedTicksAreNotFiredInABurst();
+    void aYieldingHandlerNestsOnlyBoundedly();
+};
+
+void TestWindowTimer::ticksOnlyWhenOnWithANonZeroInterval_data()
+{
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<bool>("ticks");
+    QTest::newRow("on, 20 ms") << 20 << true << true;
+    QTest::newRow("on, 0 ms") << 0 << true << false;
+    QTest::newRow("on, negative") << -5 << true << false;
+    QTest::newRow("off, 20 ms") << 20 << false << false;
+}
+
+void TestWindowTimer::ticksOnlyWhenOnWithANonZeroInterval()
+{
+    QFETCH(int, interval);
+    QFETCH(bool, enabled);
+    QFETCH(bool, ticks);
+    WindowTimer timer(interval, enabled);
+    const int seen = ticksDuring(timer, 300);
+    if (ticks)
+        QVERIFY2(seen >= 5 && seen <= 16, qPrintable(QString::number(seen)));
+    else
+        QCOMPARE(seen, 0);
+    // Interval 0 leaves the switch as it was.
+    QCOMPARE(timer.isEnabled(), enabled);
+}
+
+void TestWindowTimer::intervalIsClampedToWhatTheWindowAccepts()
+{
+    WindowTimer timer(200, false);
+    timer.setInterval(-1);
+    QCOMPARE(timer.interval(), 0);
+    timer.setInterval(70000);
+    QCOMPARE(timer.interval(), WindowTimer::kMaxInterval);
+    timer.setInterval(std::numeric_limits<int>::min());
+    QCOMPARE(timer.interval(), 0);
+}
+
+void TestWindowTimer::newIntervalAppliesToTheFollowingTicks()
+{
+    WindowTimer timer(0, true);
+    QCOMPARE(ticksDuring(timer, 100), 0);
+    timer.setInterval(10);
+    QVERIFY(ticksDuring(timer, 200) >= 5);
+    timer.setInterval(0);
+    QCOMPARE(ticksDuring(timer, 100), 0);
+    timer.setEnabled(false);
+    timer.setInterval(10);
+    QCOMPARE(ticksDuring(timer, 100), 0);
+    timer.setEnabled(true);
+    QVERIFY(ticksDuring(timer, 200) >= 5);
+}
+
+void TestWindowTimer::missedTicksAreNotFiredInABurst()
+{
+    WindowTimer timer(5, true);
+    int ticks = 0;
+    connect(&timer, &WindowTimer::timeout, [&] { ++ticks; });
+    // A busy spell of forty intervals without any event processing...
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // ...is followed by at most one tick right away, not forty.
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    QVERIFY2(ticks <= 1, qPrintable(QString::number(ticks)));
+}
+
+void TestWindowTimer::aYieldingHandlerNestsOnlyBoundedly()
+{
+    WindowTimer timer(1, true);
+    int depth = 0;
+    int deepest = 0;
+    int ticks = 0;
+    connect(&timer, &WindowTimer::timeout, [&] {
+        ++ticks;
+        ++depth;
+        deepest = std::max(deepest, depth);
+        // A handler that yields for longer than the interval, like an opening pass.
+        QElapsedTimer spell;
+        spell.start();
+        while (spell.elapsed() < 20)
+            QCoreApplication::processEvents();
+        --depth;
+    });
+    QTest::qWait(300);
+    timer.setEnabled(false);
+    QVERIFY(ticks > 1);
+    QVERIFY2(deepest <= WindowTimer::kMaxNesting, qPrintable(QString::number(deepest)));
+    QVERIFY(deepest >= 2); // nesting itself is allowed
+}
+
+QTEST_MAIN(TestWindowTimer)
+#include "tst_window_timer.moc"
