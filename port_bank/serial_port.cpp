@@ -1,0 +1,422 @@
+#include "port_bank/serial_port.h"
+
+#include "port_bank/port_directory.h"
+#include "port_bank/port_errors.h"
+
+#include <QFile>
+#include <QSerialPort>
+
+#ifdef Q_OS_UNIX
+#include "port_bank/device_lock.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+const QString kDefaultSettings = QStringLiteral("115200,n,8,1");
+const char kTextEncoding[] = "GB18030";
+
+// Big enough that nothing is lost between two receive polls, small enough that a device that
+// floods us cannot take the memory; past it Qt leaves the bytes in the driver.
+constexpr qint64 kReadBufferSize = 1024 * 1024;
+
+QSerialPort::Parity toQt(SerialSettings::Parity parity)
+{
+    switch (parity) {
+    case SerialSettings::Parity::Even:
+        return QSerialPort::EvenParity;
+    case SerialSettings::Parity::Odd:
+        return QSerialPort::OddParity;
+    case SerialSettings::Parity::Mark:
+        return QSerialPort::MarkParity;
+    case SerialSettings::Parity::Space:
+        return QSerialPort::SpaceParity;
+    case SerialSettings::Parity::None:
+        break;
+    }
+    return QSerialPort::NoParity;
+}
+
+QSerialPort::StopBits toQt(SerialSettings::StopBits stopBits)
+{
+    switch (stopBits) {
+    case SerialSettings::StopBits::OneAndHalf:
+#ifdef Q_OS_UNIX
+        // termios knows no 1.5 stop bits; with 5 data bits a UART set to two sends 1.5.
+        return QSerialPort::TwoStop;
+#else
+        return QSerialPort::OneAndHalfStop;
+#endif
+    case SerialSettings::StopBits::Two:
+        return QSerialPort::TwoStop;
+    case SerialSettings::StopBits::One:
+        break;
+    }
+    return QSerialPort::OneStop;
+}
+
+// The device itself rather than a symbolic link to it: Qt names its lock file after the path
+// it is given, so a second path to a device we hold would open it a second time.
+// Returns "" when the path leads nowhere.
+QString resolveDevicePath(const QString& path, bool* missing)
+{
+#ifdef Q_OS_UNIX
+    char* resolved = ::realpath(QFile::encodeName(path).constData(), nullptr);
+    if (!resolved) {
+        const int error = errno;
+        *missing = error == ENOENT || error == ENOTDIR || error == ELOOP;
+        if (!*missing)
+            qWarning("realpath %s: %s", qPrintable(path), qPrintable(qt_error_string(error)));
+        return {};
+    }
+    const QString result = QFile::decodeName(resolved);
+    std::free(resolved);
+    return result;
+#else
+    *missing = false;
+    return path;
+#endif
+}
+
+} // namespace
+
+class SerialPort::Private {
+public:
+    Private(SerialPort* owner, PortDirectory& portDirectory)
+        : q(owner), directory(portDirectory), decoder(kTextEncoding),
+          encoder(kTextEncoding, QStringConverter::Flag::Stateless)
+    {
+        if (!decoder.isValid() || !encoder.isValid())
+            qWarning("serial port: no %s text codec, non-ASCII text is lost", kTextEncoding);
+    }
+
+    bool applySettings(const SerialSettings& s);
+    void releaseDevice();
+    void warnOnce(const QString& message);
+
+    void onPortError(QSerialPort::SerialPortError error);
+    bool lineHungUp() const;
+    void beginLoss();
+    void completeLoss();
+    void drainDevice(QByteArray& bytes);
+
+    SerialPort* q;
+    PortDirectory& directory;
+    QSerialPort port;
+#ifdef Q_OS_UNIX
+    DeviceLock lock;
+#endif
+    int commPort = 1;
+    QString settingsText = kDefaultSettings;
+    SerialSettings settings;
+    QString boundPath; // the directory's path of the open device
+    QStringDecoder decoder;
+    QStringEncoder encoder;
+    QString lastWarning;
+    bool retired = false;
+    // The device has gone; the port reads as closed and is closed for good on the next turn of
+    // the event loop, outside the QSerialPort code that reported it.
+    bool lossPending = false;
+};
+
+bool SerialPort::Private::applySettings(const SerialSettings& s)
+{
+    // On a closed port these only store the values; open() applies them.
+    return port.setBaudRate(s.baudRate) && port.setDataBits(QSerialPort::DataBits(s.dataBits))
+           && port.setParity(toQt(s.parity)) && port.setStopBits(toQt(s.stopBits))
+           && port.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+void SerialPort::Private::releaseDevice()
+{
+    if (port.isOpen()) {
+#ifdef Q_OS_UNIX
+        // Drop what the driver still holds: the last close() would otherwise wait for it to
+        // drain, up to 30 s on a line that does not move.
+        if (::tcflush(port.handle(), TCOFLUSH) != 0 && errno != EIO)
+            qWarning("tcflush %s: %s", qPrintable(port.portName()),
+                     qPrintable(qt_error_string(errno)));
+#endif
+        port.close();
+    }
+#ifdef Q_OS_UNIX
+    lock.release();
+#endif
+    boundPath.clear();
+}
+
+// The opening pass retries every second: say what goes wrong once, not every second.
+void SerialPort::Private::warnOnce(const QString& message)
+{
+    if (message == lastWarning)
+        return;
+    lastWarning = message;
+    qWarning("%s", qPrintable(message));
+}
+
+void SerialPort::Private::onPortError(QSerialPort::SerialPortError error)
+{
+    if (lossPending || !port.isOpen())
+        return;
+    switch (error) {
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    case QSerialPort::DeviceNotFoundError:
+        break;
+    default:
+        return;
+    }
+    // A hung-up line reads as end of file, which Qt reports as a read error again and again
+    // (hundreds of thousands a second) while it keeps the port open. An error on a line that
+    // is still up (a read that found nothing) is harmless.
+    if (lineHungUp())
+        beginLoss();
+    else
+        port.clearError();
+}
+
+bool SerialPort::Private::lineHungUp() const
+{
+#ifdef Q_OS_UNIX
+    pollfd line{port.handle(), POLLIN, 0};
+    int ready;
+    do {
+        ready = ::poll(&line, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) {
+        qWarning("poll %s: %s", qPrintable(port.portName()), qPrintable(qt_error_string(errno)));
+        return false;
+    }
+    return (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    return true;
+#endif
+}
+
+void SerialPort::Private::beginLoss()
+{
+    lossPending = true;
+    qWarning("%s: device lost", qPrintable(port.portName()));
+    QMetaObject::invokeMethod(q, [this] { completeLoss(); }, Qt::QueuedConnection);
+}
+
+void SerialPort::Private::completeLoss()
+{
+    if (!lossPending)
+        return;
+    // Still set while closing, so that errors raised by the close itself are not taken for a
+    // second loss.
+    releaseDevice();
+    lossPending = false;
+    emit q->deviceLost();
+}
+
+// Takes what the driver holds beyond Qt's buffer, so that a read returns everything received so
+// far even when the event loop has not run since.
+void SerialPort::Private::drainDevice(QByteArray& bytes)
+{
+#ifdef Q_OS_UNIX
+    constexpr qsizetype kChunk = 4096;
+    const qsizetype limit = bytes.size() + kReadBufferSize;
+    while (bytes.size() < limit) {
+        const qsizetype before = bytes.size();
+        bytes.resize(before + kChunk);
+        const ssize_t got = ::read(port.handle(), bytes.data() + before, kChunk);
+        const int readError = errno;
+        bytes.resize(before + qMax<qsizetype>(got, 0));
+        if (got > 0)
+            continue;
+        if (got < 0 && readError == EINTR)
+            continue;
+        if (got < 0 && readError == EAGAIN)
+            return;
+        // In raw mode an empty line and a hung-up one both read as 0 bytes.
+        if (lineHungUp())
+            beginLoss();
+        else if (got < 0)
+            qWarning("read %s: %s", qPrintable(port.portName()),
+                     qPrintable(qt_error_string(readError)));
+        return;
+    }
+#else
+    Q_UNUSED(bytes);
+#endif
+}
+
+SerialPort::SerialPort(PortDirectory& directory, QObject* parent)
+    : QObject(parent), d(std::make_unique<Private>(this, directory))
+{
+    d->applySettings(d->settings);
+    d->port.setReadBufferSize(kReadBufferSize);
+    connect(&d->port, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError error) { d->onPortError(error); });
+}
+
+SerialPort::~SerialPort()
+{
+    // No signals from a half-destroyed object.
+    d->port.disconnect(this);
+    d->releaseDevice();
+}
+
+std::int32_t SerialPort::setCommPort(int portNumber)
+{
+    if (isOpen())
+        return PortError::AlreadyOpen;
+    if (portNumber < 1 || portNumber > PortDirectory::kPortCount)
+        return PortError::InvalidValue;
+    d->commPort = portNumber;
+    return PortError::None;
+}
+
+int SerialPort::commPort() const
+{
+    return d->commPort;
+}
+
+std::int32_t SerialPort::setSettings(const QString& text)
+{
+    // The opening pass writes the same text to every open port every second.
+    if (text == d->settingsText)
+        return PortError::None;
+    const std::optional<SerialSettings> parsed = parseSerialSettings(text);
+    if (!parsed)
+        return PortError::InvalidValue;
+    if (*parsed != d->settings && !d->applySettings(*parsed)) {
+        d->applySettings(d->settings);
+        d->port.clearError();
+        return PortError::SettingsFailed;
+    }
+    d->settingsText = text;
+    d->settings = *parsed;
+    return PortError::None;
+}
+
+QString SerialPort::settings() const
+{
+    return d->settingsText;
+}
+
+std::int32_t SerialPort::open()
+{
+    if (d->retired)
+        return PortError::OpenFailed;
+    if (d->lossPending)
+        d->completeLoss();
+    if (d->port.isOpen())
+        return PortError::AlreadyOpen;
+
+    const QString path = d->directory.deviceFor(d->commPort);
+    if (path.isEmpty())
+        return PortError::NoSuchPort;
+    bool missing = false;
+    const QString device = resolveDevicePath(path, &missing);
+    if (device.isEmpty())
+        return missing ? PortError::NoSuchPort : PortError::OpenFailed;
+
+#ifdef Q_OS_UNIX
+    switch (d->lock.acquire(device)) {
+    case DeviceLock::Result::Taken:
+        break;
+    case DeviceLock::Result::Busy:
+        return PortError::AlreadyOpen;
+    case DeviceLock::Result::Missing:
+        return PortError::NoSuchPort;
+    case DeviceLock::Result::Denied:
+    case DeviceLock::Result::Failed:
+        d->warnOnce(QStringLiteral("open %1: %2").arg(device, d->lock.errorString()));
+        return PortError::OpenFailed;
+    }
+#endif
+
+    d->port.setPortName(device);
+    if (!d->port.open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError error = d->port.error();
+        const QString reason = d->port.errorString();
+        d->port.clearError();
+#ifdef Q_OS_UNIX
+        d->lock.release();
+#endif
+        switch (error) {
+        case QSerialPort::DeviceNotFoundError:
+            return PortError::NoSuchPort;
+        case QSerialPort::PermissionError:
+            // We opened the device ourselves a moment ago, so this is not the file mode but a
+            // lock file that a Qt program holds, or TIOCEXCL.
+            return PortError::AlreadyOpen;
+        default:
+            d->warnOnce(QStringLiteral("open %1: %2").arg(device, reason));
+            return PortError::OpenFailed;
+        }
+    }
+
+    d->boundPath = path;
+    d->lastWarning.clear();
+    d->decoder.resetState();
+    return PortError::None;
+}
+
+bool SerialPort::isOpen() const
+{
+    return d->port.isOpen() && !d->lossPending;
+}
+
+void SerialPort::close()
+{
+    if (d->lossPending)
+        d->completeLoss();
+    else
+        d->releaseDevice();
+}
+
+void SerialPort::retire()
+{
+    d->retired = true;
+    close();
+}
+
+std::int32_t SerialPort::output(const QString& text)
+{
+    if (!isOpen())
+        return PortError::NotOpen;
+    const QByteArray bytes = d->encoder.encode(text);
+    if (bytes.isEmpty())
+        return PortError::None;
+    // Qt would queue without limit for a device that does not drain.
+    if (pendingOutput() + bytes.size() > kOutputLimit)
+        return PortError::OutputFull;
+    if (d->port.write(bytes) != bytes.size()) {
+        d->port.clearError();
+        return PortError::WriteFailed;
+    }
+    return PortError::None;
+}
+
+std::int32_t SerialPort::input(QString& received)
+{
+    if (!isOpen())
+        return PortError::NotOpen;
+    QByteArray bytes = d->port.readAll();
+    d->drainDevice(bytes);
+    // The decoder keeps the first bytes of a character cut between two reads for the next one.
+    received = d->decoder.decode(bytes);
+    return PortError::None;
+}
+
+qint64 SerialPort::pendingOutput() const
+{
+    return isOpen() ? d->port.bytesToWrite() : 0;
+}
+
+QString SerialPort::devicePath() const
+{
+    if (isOpen())
+        return d->boundPath;
+    return d->directory.deviceFor(d->commPort);
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+// Text on the wire is GB18030: ASCII passes unchanged, and the controllers' own texts are code
+// page 936, of which GB18030 is a superset.
+
+// The bytes of a command, exactly as the text gives them, with nothing added.
+QByteArray encodeForWire(const QString& text);
+
+// Decodes the bytes of one port as they arrive, in pieces cut anywhere: a character split between
+// two pieces comes out whole with the second. Bytes that are no GB18030 text come out as U+FFFD.
+class WireDecoder {
+public:
+    WireDecoder();
+    QString decode(QByteArrayView bytes);
+
+private:
+    QStringDecoder decoder_;
+};
