@@ -7,7 +7,8 @@
 
 #include <limits>
 
-namespace {
+namespace
+{
 
 constexpr int kBlockSpan = 60; // a range command covers its first channel and 60 more
 // The highest first channel whose last channel still fits a 16-bit channel number.
@@ -23,8 +24,8 @@ bool isRunning(SweepHost& host)
 
 QString FastSweep::rangeCommand(int firstChannel)
 {
-    return QStringLiteral(":::::::::::::::::::ZAVB") + decimalText(firstChannel) + u'-'
-           + decimalText(firstChannel + kBlockSpan) + u'.';
+    return QStringLiteral(":::::::::::::::::::ZAVB") + decimalText(firstChannel) + u'-' +
+           decimalText(firstChannel + kBlockSpan) + u'.';
 }
 
 void FastSweep::click(SweepHost& host)

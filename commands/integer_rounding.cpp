@@ -3,10 +3,10 @@
 #include <cmath>
 #include <limits>
 
-namespace {
+namespace
+{
 
-template <typename Integer>
-Integer toIntegerClamped(double value)
+template <typename Integer> Integer toIntegerClamped(double value)
 {
     if (std::isnan(value))
         return 0;

@@ -5,7 +5,8 @@
 #include <limits>
 #include <string>
 
-namespace {
+namespace
+{
 
 // Enough significant digits to round any decimal text correctly (a double's exact halfway
 // points have at most 767); the rest only tells whether something non-zero followed.
@@ -18,9 +19,9 @@ bool isBlank(char16_t c)
     return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
 }
 
-// Walks a text one character at a time with the blanks left out. Copyable, so that a caller
-// can look ahead and throw the copy away.
-class NonBlankReader {
+// Walks a text one character at a time with the blanks left out.
+class NonBlankReader
+{
 public:
     explicit NonBlankReader(QStringView text) : m_text(text) { skipBlanks(); }
 
@@ -83,34 +84,31 @@ double readRadixNumber(NonBlankReader& in, int radix)
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
 }
 
-// Reads the exponent after e/E/d/D if digits follow; otherwise leaves the reader where it was,
-// since a bare "e" is not part of the number ("1e" reads 1).
+// Reads the exponent after e/E/d/D. One without digits counts as 0, which leaves the value as
+// it was, so "1e" and "1e-" read 1 without looking ahead.
 std::int64_t readExponent(NonBlankReader& in)
 {
     const char16_t marker = in.peek();
     if (marker != u'e' && marker != u'E' && marker != u'd' && marker != u'D')
         return 0;
-    NonBlankReader ahead = in;
-    ahead.next();
+    in.next();
     bool negative = false;
-    if (ahead.peek() == u'+' || ahead.peek() == u'-') {
-        negative = ahead.peek() == u'-';
-        ahead.next();
+    if (in.peek() == u'+' || in.peek() == u'-') {
+        negative = in.peek() == u'-';
+        in.next();
     }
-    if (!isDecimalDigit(ahead.peek()))
-        return 0;
     std::int64_t exponent = 0;
-    for (; isDecimalDigit(ahead.peek()); ahead.next()) {
+    for (; isDecimalDigit(in.peek()); in.next()) {
         if (exponent < kExponentLimit)
-            exponent = exponent * 10 + (ahead.peek() - u'0');
+            exponent = exponent * 10 + (in.peek() - u'0');
     }
-    in = ahead;
     return negative ? -exponent : exponent;
 }
 
 // Collects the decimal digits as a bounded ASCII mantissa 0.DDD with a power of ten, so that
 // std::from_chars never sees more than a few hundred characters.
-class DecimalDigits {
+class DecimalDigits
+{
 public:
     void add(char16_t c, bool beforePoint)
     {

@@ -7,7 +7,8 @@
 
 // The window's boxes as plain strings, starting at their design-time values, and the ports as
 // a list of the commands sent, each with what Text2 showed at that moment.
-class FakeSweepHost : public SweepHost {
+class FakeSweepHost : public SweepHost
+{
 public:
     QString prefix = QStringLiteral(":::::::::::ZAVB");
     QString endCommand = QStringLiteral(":::ZAVB.");
@@ -52,8 +53,10 @@ public:
     bool yieldToWindow() override
     {
         ++yields;
-        if (yields > kYieldLimit)
+        if (yields > kYieldLimit) {
+            flag = QStringLiteral("0"); // stops even a loop that ignores the program ending
             return false;
+        }
         return onYield ? onYield(yields) : true;
     }
 };

@@ -4,7 +4,8 @@
 #include <QTest>
 
 // The reference text as the operator's code page sees it: line ends, length and alignment.
-class TestCommandReference : public QObject {
+class TestCommandReference : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -56,7 +57,7 @@ void TestCommandReference::lengthInCodePage936()
 
 void TestCommandReference::columnOfBar_data()
 {
-    QTest::addColumn<int>("line"); // 1-based, as the operator counts
+    QTest::addColumn<int>("line");   // 1-based, as the operator counts
     QTest::addColumn<int>("column"); // columns before the "|"; -1 for no "|"
 
     for (int line = 5; line <= 11; ++line) {
@@ -91,12 +92,13 @@ void TestCommandReference::fragileLines_data()
     // What an editor or formatter most easily spoils: trailing blanks, curly quotes and
     // full-width marks next to ASCII ones.
     QTest::newRow("two blanks before the bar")
-            << 3 << QStringLiteral(u"清除无线模式(选配功能)  |:SET_BOARD_ADR=FFFF.");
+        << 3 << QStringLiteral(u"清除无线模式(选配功能)  |:SET_BOARD_ADR=FFFF.");
     QTest::newRow("quote and comma after the command")
-            << 20 << QStringLiteral(u"示例4             |:::ZAVB0-1999(EFG).”，");
+        << 20 << QStringLiteral(u"示例4             |:::ZAVB0-1999(EFG).”，");
     QTest::newRow("trailing blank") << 26 << QStringLiteral(u"N闪烁三次后开， ");
     QTest::newRow("curly quotes") << 37
-                                  << QStringLiteral(u"通过“::::STB100.”~“::::STB200.”设置渐变的速度");
+                                  << QStringLiteral(
+                                         u"通过“::::STB100.”~“::::STB200.”设置渐变的速度");
     QTest::newRow("ASCII comma at the end") << 36 << QStringLiteral(u"i从当前亮度渐暗到0%,");
 }
 
