@@ -1,6 +1,5 @@
 #include "port_bank/port_numbering.h"
 
-#include <QCollator>
 #include <algorithm>
 
 namespace {
@@ -25,6 +24,40 @@ int deviceKind(const QString& path)
     return 2;
 }
 
+// Natural order: runs of digits compare by their value, so ttyUSB2 comes before ttyUSB10.
+bool naturallyBefore(const QString& a, const QString& b)
+{
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            const qsizetype startA = i;
+            const qsizetype startB = j;
+            while (i < a.size() && a[i].isDigit())
+                ++i;
+            while (j < b.size() && b[j].isDigit())
+                ++j;
+            // Compare the values without converting: skip leading zeros, then length, then text.
+            QStringView runA = QStringView(a).mid(startA, i - startA);
+            QStringView runB = QStringView(b).mid(startB, j - startB);
+            while (runA.size() > 1 && runA.front() == QLatin1Char('0'))
+                runA = runA.mid(1);
+            while (runB.size() > 1 && runB.front() == QLatin1Char('0'))
+                runB = runB.mid(1);
+            if (runA.size() != runB.size())
+                return runA.size() < runB.size();
+            if (const int order = runA.compare(runB); order != 0)
+                return order < 0;
+            continue;
+        }
+        if (a[i] != b[j])
+            return a[i] < b[j];
+        ++i;
+        ++j;
+    }
+    return a.size() - i < b.size() - j;
+}
+
 } // namespace
 
 bool PortNumbering::comesBefore(const QString& a, const QString& b)
@@ -33,10 +66,7 @@ bool PortNumbering::comesBefore(const QString& a, const QString& b)
     const int kindB = deviceKind(b);
     if (kindA != kindB)
         return kindA < kindB;
-    // Natural order, so that ttyUSB2 comes before ttyUSB10.
-    QCollator collator(QLocale::c());
-    collator.setNumericMode(true);
-    return collator.compare(a, b) < 0;
+    return naturallyBefore(a, b);
 }
 
 void PortNumbering::update(const QStringList& presentDevices)
