@@ -55,6 +55,42 @@ constexpr std::array<std::pair<Box, Box>, Roster::kPresets> kPresetBoxes = {{
 
 } // namespace
 
+// Names by role, so that screen readers and UI automation can find each control.
+void Roster::nameForAccessibility()
+{
+    Label10->setAccessibleName(QStringLiteral("hint"));
+    Label8->setAccessibleName(QStringLiteral("serial settings caption"));
+    Text10->setAccessibleName(QStringLiteral("serial settings"));
+    for (int i = 0; i < kPorts; ++i) {
+        Label9[i]->setAccessibleName(QStringLiteral("port %1 status").arg(i + 1));
+        Text11[i]->setAccessibleName(QStringLiteral("port %1 received").arg(i + 1));
+    }
+    for (int i = 0; i < kPresets; ++i) {
+        Command1[i]->setAccessibleName(QStringLiteral("send preset %1").arg(i + 1));
+        Text1[i]->setAccessibleName(QStringLiteral("preset %1 command").arg(i + 1));
+    }
+    Command4->setAccessibleName(QStringLiteral("start or stop the sweep"));
+    Label5->setAccessibleName(QStringLiteral("sweep interval caption"));
+    Text8->setAccessibleName(QStringLiteral("sweep interval (ms)"));
+    Label2->setAccessibleName(QStringLiteral("total channels caption"));
+    Text5->setAccessibleName(QStringLiteral("total channels"));
+    Label3->setAccessibleName(QStringLiteral("start channel caption"));
+    Text6->setAccessibleName(QStringLiteral("start channel"));
+    Label6->setAccessibleName(QStringLiteral("current channel caption"));
+    Text2->setAccessibleName(QStringLiteral("sweep command prefix"));
+    Text9->setAccessibleName(QStringLiteral("current channel"));
+    Label4->setAccessibleName(QStringLiteral("end channel caption"));
+    Text7->setAccessibleName(QStringLiteral("end channel"));
+    Label1->setAccessibleName(QStringLiteral("end command caption"));
+    Text3->setAccessibleName(QStringLiteral("end command"));
+    Command6->setAccessibleName(QStringLiteral("start or stop the fast sweep"));
+    Command2->setAccessibleName(QStringLiteral("clear the receive log"));
+    Label7->setAccessibleName(QStringLiteral("receive log length"));
+    Text4->setAccessibleName(QStringLiteral("receive log"));
+    Text12->setAccessibleName(QStringLiteral("command reference"));
+    Command3->setAccessibleName(QStringLiteral("exit"));
+}
+
 void Roster::createControls(QWidget* form)
 {
     // The frames first, so that they stay behind the controls they surround.
@@ -110,6 +146,8 @@ void Roster::createControls(QWidget* form)
 
     Text12 = placed(new MultiLineTextBox(commandReferenceText(), form), {360, 7920, 10215, 1575});
     Command3 = button(form, QStringLiteral("退出"), {12120, 8640, 1215, 855});
+
+    nameForAccessibility();
 
     Timer1 = new WindowTimer(200, false, form);
     Timer2 = new WindowTimer(200, true, form);

@@ -65,4 +65,7 @@ struct Roster {
     static constexpr double kClientHeight = 9660;
 
     void createControls(QWidget* form);
+
+private:
+    void nameForAccessibility();
 };

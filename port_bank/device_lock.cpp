@@ -12,7 +12,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 const QString kLockDirectory = QStringLiteral("/var/lock");
 
@@ -21,10 +22,11 @@ const QString kLockDirectory = QStringLiteral("/var/lock");
 // slashes into underscores ("LCK..pts_3"). For /dev/ttyUSB0 both are the same file.
 QStringList lockFileNames(const QString& devicePath)
 {
-    QStringList names{kLockDirectory + u"/LCK.." + QFileInfo(devicePath).fileName()};
-    QString qtName = devicePath.startsWith(u"/dev/") ? devicePath.mid(5) : devicePath;
+    QStringList names{kLockDirectory + QStringLiteral("/LCK..") + QFileInfo(devicePath).fileName()};
+    QString qtName =
+        devicePath.startsWith(QStringLiteral("/dev/")) ? devicePath.mid(5) : devicePath;
     qtName.replace(u'/', u'_');
-    const QString qtPath = kLockDirectory + u"/LCK.." + qtName;
+    const QString qtPath = kLockDirectory + QStringLiteral("/LCK..") + qtName;
     if (!names.contains(qtPath))
         names.append(qtPath);
     return names;

@@ -2,6 +2,7 @@
 
 #include "port_bank/port_directory.h"
 #include "port_bank/port_errors.h"
+#include "port_bank/wire_text.h"
 
 #include <QFile>
 #include <QSerialPort>
@@ -16,10 +17,10 @@
 #include <unistd.h>
 #endif
 
-namespace {
+namespace
+{
 
 const QString kDefaultSettings = QStringLiteral("115200,n,8,1");
-const char kTextEncoding[] = "GB18030";
 
 // Big enough that nothing is lost between two receive polls, small enough that a device that
 // floods us cannot take the memory; past it Qt leaves the bytes in the driver.
@@ -85,15 +86,10 @@ QString resolveDevicePath(const QString& path, bool* missing)
 
 } // namespace
 
-class SerialPort::Private {
+class SerialPort::Private
+{
 public:
-    Private(SerialPort* owner, PortDirectory& portDirectory)
-        : q(owner), directory(portDirectory), decoder(kTextEncoding),
-          encoder(kTextEncoding, QStringConverter::Flag::Stateless)
-    {
-        if (!decoder.isValid() || !encoder.isValid())
-            qWarning("serial port: no %s text codec, non-ASCII text is lost", kTextEncoding);
-    }
+    Private(SerialPort* owner, PortDirectory& portDirectory) : q(owner), directory(portDirectory) {}
 
     bool applySettings(const SerialSettings& s);
     void releaseDevice();
@@ -115,8 +111,7 @@ public:
     QString settingsText = kDefaultSettings;
     SerialSettings settings;
     QString boundPath; // the directory's path of the open device
-    QStringDecoder decoder;
-    QStringEncoder encoder;
+    WireDecoder decoder;
     QString lastWarning;
     bool retired = false;
     // The device has gone; the port reads as closed and is closed for good on the next turn of
@@ -127,9 +122,9 @@ public:
 bool SerialPort::Private::applySettings(const SerialSettings& s)
 {
     // On a closed port these only store the values; open() applies them.
-    return port.setBaudRate(s.baudRate) && port.setDataBits(QSerialPort::DataBits(s.dataBits))
-           && port.setParity(toQt(s.parity)) && port.setStopBits(toQt(s.stopBits))
-           && port.setFlowControl(QSerialPort::NoFlowControl);
+    return port.setBaudRate(s.baudRate) && port.setDataBits(QSerialPort::DataBits(s.dataBits)) &&
+           port.setParity(toQt(s.parity)) && port.setStopBits(toQt(s.stopBits)) &&
+           port.setFlowControl(QSerialPort::NoFlowControl);
 }
 
 void SerialPort::Private::releaseDevice()
@@ -203,7 +198,8 @@ void SerialPort::Private::beginLoss()
 {
     lossPending = true;
     qWarning("%s: device lost", qPrintable(port.portName()));
-    QMetaObject::invokeMethod(q, [this] { completeLoss(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        q, [this] { completeLoss(); }, Qt::QueuedConnection);
 }
 
 void SerialPort::Private::completeLoss()
@@ -358,7 +354,7 @@ std::int32_t SerialPort::open()
 
     d->boundPath = path;
     d->lastWarning.clear();
-    d->decoder.resetState();
+    d->decoder = WireDecoder();
     return PortError::None;
 }
 
@@ -385,7 +381,7 @@ std::int32_t SerialPort::output(const QString& text)
 {
     if (!isOpen())
         return PortError::NotOpen;
-    const QByteArray bytes = d->encoder.encode(text);
+    const QByteArray bytes = encodeForWire(text);
     if (bytes.isEmpty())
         return PortError::None;
     // Qt would queue without limit for a device that does not drain.

@@ -2,7 +2,8 @@
 
 #include <QStringList>
 
-namespace {
+namespace
+{
 
 constexpr int kLowestBaudRate = 50;
 constexpr int kHighestBaudRate = 4000000;

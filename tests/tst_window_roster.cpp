@@ -24,6 +24,7 @@ private slots:
     void songStyleFontIsUsedWhereOneIsInstalled();
     void timersStartAsDesigned();
     void clientAreaMatchesTheRoster();
+    void everyControlCarriesAnAccessibleName();
 
 private:
     ExplicitPortDirectory* directory_ = nullptr;
@@ -165,6 +166,23 @@ void TestWindowRoster::timersStartAsDesigned()
 void TestWindowRoster::clientAreaMatchesTheRoster()
 {
     QCOMPARE(form_->size(), QSize(Twips::toPixels(13785), Twips::toPixels(9660)));
+}
+
+void TestWindowRoster::everyControlCarriesAnAccessibleName()
+{
+    QSet<QString> names;
+    const auto controls = form_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    int named = 0;
+    for (QWidget* control : controls) {
+        if (control->inherits("FrameShape"))
+            continue; // decoration
+        QVERIFY2(!control->accessibleName().isEmpty(), control->metaObject()->className());
+        names.insert(control->accessibleName());
+        ++named;
+    }
+    QCOMPARE(names.size(), named); // each name says which control it is
+    QCOMPARE(form_->Label9[2]->accessibleName(), QStringLiteral("port 3 status"));
+    QCOMPARE(form_->Text8->accessibleName(), QStringLiteral("sweep interval (ms)"));
 }
 
 QTEST_MAIN(TestWindowRoster)

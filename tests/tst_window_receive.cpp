@@ -1,0 +1,215 @@
+// What comes back: the receive poll against real pseudo-terminals, the per-port receive boxes,
+// and the receive log's length, caret and limit.
+#include "main_window/command_button.h"
+#include "main_window/form1.h"
+#include "main_window/label_control.h"
+#include "main_window/multi_line_text_box.h"
+#include "main_window/text_box.h"
+#include "main_window/window_timer.h"
+#include "port_bank/explicit_port_directory.h"
+#include "pty_peer.h"
+
+#include <QtTest>
+
+namespace {
+
+struct Bench {
+    explicit Bench(const QMap<int, QString>& ports) : directory(ports), form(directory)
+    {
+        form.Timer2->setEnabled(false);
+        form.Timer3->setEnabled(false);
+        form.Timer3_Timer();
+    }
+    // Lets bytes written by a peer reach the port before the poll reads it.
+    void pollAfterArrival()
+    {
+        QTest::qWait(30);
+        form.Timer2_Timer();
+    }
+    ExplicitPortDirectory directory;
+    Form1 form;
+};
+
+int caretPosition(MultiLineTextBox* box)
+{
+    return box->textCursor().position();
+}
+
+} // namespace
+
+class TestWindowReceive : public QObject {
+    Q_OBJECT
+private slots:
+    void aReplyInTwoPiecesShowsTheSecondInTheBoxAndBothInTheLog();
+    void twoPortsInOnePollAreLoggedInPortOrderWithNothingBetween();
+    void aQuietOrClosedPortLeavesItsBoxAndTheLogAlone();
+    void everythingPendingComesInOneChunkAndSplitCharactersArriveWhole();
+    void theLogEmptiesItselfOnlyPastTheLimit_data();
+    void theLogEmptiesItselfOnlyPastTheLimit();
+    void emptyingReentersTheChangeHandlerExactlyOnce();
+    void clearButtonEmptiesTheLog();
+    void typingInTheMiddlePutsTheCaretBackAtTheEnd();
+};
+
+void TestWindowReceive::aReplyInTwoPiecesShowsTheSecondInTheBoxAndBothInTheLog()
+{
+    PtyPeer peer;
+    Bench bench({{1, peer.linkPath()}});
+    QVERIFY(peer.write("OK"));
+    bench.pollAfterArrival();
+    QCOMPARE(bench.form.Text11[0]->text(), QStringLiteral("OK"));
+    QCOMPARE(bench.form.Text4->text(), QStringLiteral("OK"));
+    QCOMPARE(bench.form.Label7->text(), QStringLiteral("2"));
+    QVERIFY(peer.write(" 1\r\n"));
+    bench.pollAfterArrival();
+    QCOMPARE(bench.form.Text11[0]->text(), QStringLiteral(" 1\r\n"));
+    QCOMPARE(bench.form.Text4->text(), QStringLiteral("OK 1\r\n"));
+    QCOMPARE(bench.form.Label7->text(), QStringLiteral("6"));
+    QCOMPARE(caretPosition(bench.form.Text4), bench.form.Text4->document()->characterCount() - 1);
+}
+
+void TestWindowReceive::twoPortsInOnePollAreLoggedInPortOrderWithNothingBetween()
+{
+    PtyPeer one, three;
+    Bench bench({{1, one.linkPath()}, {3, three.linkPath()}});
+    // The higher port answers first on the wire; the log still holds port 1's text first.
+    QVERIFY(three.write("third"));
+    QVERIFY(one.write("first"));
+    bench.pollAfterArrival();
+    QCOMPARE(bench.form.Text4->text(), QStringLiteral("firstthird"));
+    QCOMPARE(bench.form.Text11[0]->text(), QStringLiteral("first"));
+    QCOMPARE(bench.form.Text11[2]->text(), QStringLiteral("third"));
+    QVERIFY(bench.form.Text11[1]->text().isEmpty());
+}
+
+void TestWindowReceive::aQuietOrClosedPortLeavesItsBoxAndTheLogAlone()
+{
+    PtyPeer peer;
+    Bench bench({{2, peer.linkPath()}});
+    // A write of the same text is no change: with nothing received the log's handler never
+    // runs, so its label keeps its design-time caption.
+    bench.pollAfterArrival();
+    QCOMPARE(bench.form.Label7->text(), QStringLiteral("Label7"));
+    QVERIFY(peer.write("hello"));
+    bench.pollAfterArrival();
+    bench.pollAfterArrival();
+    QCOMPARE(bench.form.Text11[1]->text(), QStringLiteral("hello"));
+    QCOMPARE(bench.form.Text4->text(), QStringLiteral("hello"));
+    // The device goes away: the box keeps what it showed, the log keeps its text.
+    peer.closeMaster();
+    peer.removeLink();
+    bench.pollAfterArrival();
+    QCOMPARE(bench.form.Text11[1]->text(), QStringLiteral("hello"));
+    QCOMPARE(bench.form.Text4->text(), QStringLiteral("hello"));
+    QCOMPARE(bench.form.Label7->text(), QStringLiteral("5"));
+}
+
+void TestWindowReceive::everythingPendingComesInOneChunkAndSplitCharactersArriveWhole()
+{
+    PtyPeer peer;
+    Bench bench({{1, peer.linkPath()}});
+    // More than the classic 1024-byte receive buffer, in many pieces: one chunk, nothing lost.
+    QByteArray burst;
+    for (int i = 0; i < 5; ++i) {
+        const QByteArray piece = QByteArray(500, char('a' + i));
+        QVERIFY(peer.write(piece));
+        burst += piece;
+        QTest::qWait(5);
+    }
+    bench.pollAfterArrival();
+    QCOMPARE(bench.form.Text11[0]->text().toLatin1(), burst);
+    // Over 1000 characters: the log emptied itself.
+    QCOMPARE(bench.form.Text4->text(), QString());
+    QCOMPARE(bench.form.Label7->text(), QStringLiteral("0"));
+
+    // "占用" is four bytes in GB18030; the poll falls between the two bytes of the first.
+    const QByteArray inUse("\xd5\xbc\xd3\xc3");
+    QVERIFY(peer.write(inUse.left(1)));
+    bench.pollAfterArrival();
+    QCOMPARE(bench.form.Text11[0]->text().toLatin1(), burst); // nothing whole yet
+    QVERIFY(peer.write(inUse.mid(1)));
+    bench.pollAfterArrival();
+    QCOMPARE(bench.form.Text11[0]->text(), QStringLiteral("占用"));
+    QCOMPARE(bench.form.Label7->text(), QStringLiteral("2"));
+}
+
+void TestWindowReceive::theLogEmptiesItselfOnlyPastTheLimit_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("appended");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<QString>("label");
+    const QString n999(999, QLatin1Char('x'));
+    QTest::newRow("999 + 5") << n999 << "abcde" << QString() << "0";
+    QTest::newRow("999 + 1 = exactly 1000")
+        << n999 << "y" << n999 + QLatin1Char('y') << "1000";
+    QTest::newRow("1000 + 1") << n999 + "y" << "z" << QString() << "0";
+    QTest::newRow("empty + 1001") << QString() << QString(1001, QLatin1Char('q')) << QString()
+                                  << "0";
+    const QString chinese1000 = QString(1000, QChar(0x4E32)); // 串
+    QTest::newRow("1000 Chinese characters stay") << QString() << chinese1000 << chinese1000
+                                                  << "1000";
+    QTest::newRow("1000 Chinese + 1") << chinese1000 << "x" << QString() << "0";
+    // A character outside the basic plane counts one, though QString holds it as two units.
+    const QString wide = QString::fromUcs4(U"\U00020000");
+    QTest::newRow("500 wide characters") << QString() << wide.repeated(500) << wide.repeated(500)
+                                         << "500";
+}
+
+void TestWindowReceive::theLogEmptiesItselfOnlyPastTheLimit()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, appended);
+    QFETCH(QString, after);
+    QFETCH(QString, label);
+    Bench bench({});
+    bench.form.Text4->setText(before);
+    bench.form.Text4->setText(bench.form.Text4->text() + appended);
+    QCOMPARE(bench.form.Text4->text(), after);
+    QCOMPARE(bench.form.Label7->text(), label);
+    QCOMPARE(caretPosition(bench.form.Text4), bench.form.Text4->document()->characterCount() - 1);
+}
+
+void TestWindowReceive::emptyingReentersTheChangeHandlerExactlyOnce()
+{
+    Bench bench({});
+    int changes = 0;
+    connect(bench.form.Text4, &MultiLineTextBox::changed, this, [&] { ++changes; });
+    bench.form.Text4->setText(QString(1001, QLatin1Char('z')));
+    // One change for the long text, one nested change for the emptied log, and no more.
+    QCOMPARE(changes, 2);
+    QCOMPARE(bench.form.Label7->text(), QStringLiteral("0"));
+}
+
+void TestWindowReceive::clearButtonEmptiesTheLog()
+{
+    Bench bench({});
+    bench.form.Text4->setText(QStringLiteral("received"));
+    QCOMPARE(bench.form.Label7->text(), QStringLiteral("8"));
+    QTest::mouseClick(bench.form.Command2, Qt::LeftButton);
+    QCOMPARE(bench.form.Text4->text(), QString());
+    QCOMPARE(bench.form.Label7->text(), QStringLiteral("0"));
+}
+
+void TestWindowReceive::typingInTheMiddlePutsTheCaretBackAtTheEnd()
+{
+    Bench bench({});
+    MultiLineTextBox* log = bench.form.Text4;
+    log->setText(QStringLiteral("line 1\r\nline 2"));
+    QTextCursor caret = log->textCursor();
+    caret.setPosition(3);
+    log->setTextCursor(caret);
+    QTest::keyClicks(log, QStringLiteral("AB"));
+    // The first keystroke lands at the caret, which then goes back to the end for the second.
+    QCOMPARE(log->text(), QStringLiteral("linAe 1\nline 2B"));
+    QCOMPARE(bench.form.Label7->text(), QStringLiteral("15"));
+    QCOMPARE(caretPosition(log), log->document()->characterCount() - 1);
+    // Typing that takes the log past the limit empties it.
+    log->setText(QString(1000, QLatin1Char('k')));
+    QTest::keyClick(log, Qt::Key_X);
+    QCOMPARE(log->text(), QString());
+    QCOMPARE(bench.form.Label7->text(), QStringLiteral("0"));
+}
+
+QTEST_MAIN(TestWindowReceive)
+#include "tst_window_receive.moc"

@@ -1,0 +1,231 @@
+// What the bench sends, end to end on a real pseudo-terminal: the timed sweep on its timer, the
+// interval box, the fast sweep driven through the window's event system, presets and exit.
+#include "commands/command_reference.h"
+#include "main_window/command_button.h"
+#include "main_window/form1.h"
+#include "main_window/multi_line_text_box.h"
+#include "main_window/text_box.h"
+#include "main_window/window_timer.h"
+#include "port_bank/explicit_port_directory.h"
+#include "pty_peer.h"
+
+#include <QtTest>
+
+namespace {
+
+struct Bench {
+    explicit Bench(const QMap<int, QString>& ports) : directory(ports), form(directory)
+    {
+        form.Timer2->setEnabled(false);
+        form.Timer3->setEnabled(false);
+        form.Timer3_Timer();
+    }
+    ExplicitPortDirectory directory;
+    Form1 form;
+};
+
+QByteArray timedCycleFromTheStart(int ticks)
+{
+    QByteArray wire;
+    int channel = 0;
+    for (int tick = 1; tick <= ticks; ++tick) {
+        ++channel;
+        if (channel > 31) {
+            wire += ":::ZAVB.";
+            channel = -1;
+        } else {
+            wire += ":::::::::::ZAVB" + QByteArray::number(channel) + ".";
+        }
+    }
+    return wire;
+}
+
+QByteArray fastCommands(int firstStep, int steps)
+{
+    QByteArray wire;
+    int m = 0;
+    for (int step = 1; step < firstStep + steps; ++step) {
+        ++m;
+        QByteArray command;
+        if (m > 31) {
+            command = ":::ZAVB.";
+            m = -1;
+        } else {
+            command = ":::::::::::::::::::ZAVB" + QByteArray::number(m) + "-" +
+                      QByteArray::number(m + 60) + ".";
+        }
+        if (step >= firstStep)
+            wire += command;
+    }
+    return wire;
+}
+
+} // namespace
+
+class TestWindowSweeps : public QObject {
+    Q_OBJECT
+private slots:
+    void timedSweepSendsTheWorkedSequenceOnItsTimer();
+    void intervalBoxSetsBothTimersAsItIsTyped();
+    void fastSweepRunsInItsOwnLoopUntilClickedAgain();
+    void exitDuringTheFastSweepSendsNothingMore();
+    void presetsSendTheirBoxesUnchanged();
+    void referenceBoxHoldsTheReferenceText();
+};
+
+void TestWindowSweeps::timedSweepSendsTheWorkedSequenceOnItsTimer()
+{
+    PtyPeer peer;
+    Bench bench({{1, peer.linkPath()}});
+    bench.form.Text8->setText(QStringLiteral("5"));
+    bench.form.Timer3->setEnabled(false);
+    QVERIFY(!bench.form.Timer1->isEnabled());
+    bench.form.Command4_Click();
+    const QByteArray expected = timedCycleFromTheStart(65);
+    QCOMPARE(peer.readExactly(expected.size(), 10000), expected);
+    bench.form.Command4_Click(); // stop
+    QVERIFY(!bench.form.Timer1->isEnabled());
+    QByteArray wire = expected + peer.readAvailable(50);
+    QTest::qWait(50);
+    QCOMPARE(peer.readAvailable(0), QByteArray());
+    // Restarted, it goes on from where it stood: the whole stream stays one sequence.
+    const qsizetype before = wire.count("ZAVB");
+    bench.form.Command4_Click();
+    while (wire.count("ZAVB") < before + 3)
+        wire += peer.readAvailable(1000);
+    bench.form.Command4_Click();
+    wire += peer.readAvailable(50);
+    QCOMPARE(wire, timedCycleFromTheStart(int(wire.count("ZAVB"))));
+}
+
+void TestWindowSweeps::intervalBoxSetsBothTimersAsItIsTyped()
+{
+    Bench bench({});
+    QList<QPair<int, int>> seen; // Timer3, Timer1 after each keystroke
+    connect(bench.form.Text8, &TextBox::changed, this, [&] {
+        seen.append({bench.form.Timer3->interval(), bench.form.Timer1->interval()});
+    });
+    bench.form.Text8->clear();
+    QTest::keyClicks(bench.form.Text8, QStringLiteral("500"));
+    QCOMPARE(seen, (QList<QPair<int, int>>{{0, 0}, {5, 5}, {50, 50}, {500, 500}}));
+    QVERIFY(!bench.form.Timer1->isEnabled()); // typing does not start the sweep
+    bench.form.Text8->setText(QStringLiteral("99999999999"));
+    QCOMPARE(bench.form.Timer1->interval(), WindowTimer::kMaxInterval);
+    bench.form.Text8->setText(QStringLiteral("-5"));
+    QCOMPARE(bench.form.Timer3->interval(), 0);
+}
+
+void TestWindowSweeps::fastSweepRunsInItsOwnLoopUntilClickedAgain()
+{
+    PtyPeer peer;
+    Bench bench({{1, peer.linkPath()}});
+    const QByteArray expected = fastCommands(1, 40);
+    QByteArray received;
+    bool stopClicked = false;
+    // Everything below runs inside the sweep's own yields, as the operator's clicks would.
+    QTimer watcher;
+    connect(&watcher, &QTimer::timeout, this, [&] {
+        received += peer.readAvailable(0);
+        if (!stopClicked && received.size() >= expected.size()) {
+            stopClicked = true;
+            QMetaObject::invokeMethod(&bench.form, "Command6_Click", Qt::QueuedConnection);
+        }
+    });
+    watcher.start(1);
+    QMetaObject::invokeMethod(&bench.form, "Command6_Click", Qt::QueuedConnection);
+    QTRY_VERIFY_WITH_TIMEOUT(stopClicked, 10000);
+    QTRY_COMPARE(bench.form.Command6->tag(), QStringLiteral("0"));
+    QTest::qWait(100);
+    watcher.stop();
+    received += peer.readAvailable(100);
+    QVERIFY(received.startsWith(expected));
+    // The command after the stop is one whole command: nothing torn, nothing after it.
+    QCOMPARE(received, fastCommands(1, int(received.count("ZAVB"))));
+    QCOMPARE(bench.form.Text9->text(), QStringLiteral("XXX")); // the fast sweep never shows it
+    QVERIFY(bench.form.Text2->text().startsWith(QStringLiteral(":::::::::::::::::::ZAVB")));
+
+    // Switched on again, it continues with the next channel.
+    const int sent = int(received.count("ZAVB"));
+    QByteArray more;
+    stopClicked = false;
+    watcher.disconnect();
+    connect(&watcher, &QTimer::timeout, this, [&] {
+        more += peer.readAvailable(0);
+        if (!stopClicked && !more.isEmpty()) {
+            stopClicked = true;
+            QMetaObject::invokeMethod(&bench.form, "Command6_Click", Qt::QueuedConnection);
+        }
+    });
+    watcher.start(1);
+    QMetaObject::invokeMethod(&bench.form, "Command6_Click", Qt::QueuedConnection);
+    QTRY_VERIFY_WITH_TIMEOUT(stopClicked, 10000);
+    QTRY_COMPARE(bench.form.Command6->tag(), QStringLiteral("0"));
+    QTest::qWait(100);
+    watcher.stop();
+    more += peer.readAvailable(100);
+    QVERIFY2(more.startsWith(fastCommands(sent + 1, 1)),
+             qPrintable(QString("sent %1, then %2").arg(sent).arg(QString(more.left(60)))));
+}
+
+void TestWindowSweeps::exitDuringTheFastSweepSendsNothingMore()
+{
+    PtyPeer peer;
+    Bench bench({{1, peer.linkPath()}});
+    QByteArray received;
+    bool exitClicked = false;
+    QTimer watcher;
+    connect(&watcher, &QTimer::timeout, this, [&] {
+        received += peer.readAvailable(0);
+        if (!exitClicked && received.size() > 1000) {
+            exitClicked = true;
+            QMetaObject::invokeMethod(&bench.form, "Command3_Click", Qt::QueuedConnection);
+        }
+    });
+    watcher.start(1);
+    QMetaObject::invokeMethod(&bench.form, "Command6_Click", Qt::QueuedConnection);
+    QTRY_VERIFY_WITH_TIMEOUT(exitClicked && !bench.form.isVisible(), 10000);
+    watcher.stop();
+    QVERIFY(!bench.form.portBank().port(0).isOpen());
+    received += peer.readAvailable(100);
+    QTest::qWait(100);
+    QCOMPARE(peer.readAvailable(0), QByteArray());
+    // What arrived are whole commands of the sequence, the last one included.
+    QVERIFY(received.endsWith('.'));
+    QCOMPARE(received, fastCommands(1, int(received.count("ZAVB"))));
+}
+
+void TestWindowSweeps::presetsSendTheirBoxesUnchanged()
+{
+    PtyPeer peer;
+    Bench bench({{1, peer.linkPath()}});
+    QTest::mouseClick(bench.form.Command1[0], Qt::LeftButton);
+    QCOMPARE(peer.readExactly(8), QByteArray(":::ZAVA."));
+    QTest::mouseClick(bench.form.Command1[6], Qt::LeftButton);
+    QCOMPARE(peer.readExactly(4), QByteArray(":::G"));
+    bench.form.Text1[3]->setText(QStringLiteral(":::ZAVZ1A."));
+    QTest::mouseClick(bench.form.Command1[3], Qt::LeftButton);
+    QCOMPARE(peer.readExactly(10), QByteArray(":::ZAVZ1A."));
+    // Typing, Enter included, sends nothing; blanks and length pass through whole.
+    QTest::keyClicks(bench.form.Text1[4], QStringLiteral(" x"));
+    QTest::keyClick(bench.form.Text1[4], Qt::Key_Return);
+    QCOMPARE(peer.readAvailable(100), QByteArray());
+    const QString longCommand = QStringLiteral("  :::ZAVB") + QString(200, QLatin1Char('1')) + "  ";
+    bench.form.Text1[8]->setText(longCommand);
+    bench.form.Command1_Click(8);
+    QCOMPARE(peer.readExactly(longCommand.size()), longCommand.toLatin1());
+    bench.form.Text1[2]->setText(QString());
+    bench.form.Command1_Click(2);
+    bench.form.Command1_Click(1);
+    QCOMPARE(peer.readExactly(8), QByteArray(":::ZAVB."));
+}
+
+void TestWindowSweeps::referenceBoxHoldsTheReferenceText()
+{
+    Bench bench({});
+    QCOMPARE(bench.form.Text12->text(), commandReferenceText());
+    // Shown with one line per reference line, not two.
+    QCOMPARE(bench.form.Text12->document()->blockCount(), 41);
+}
+
+QTEST_MAIN(TestWindowSweeps)
+#include "tst_window_sweeps.moc"
