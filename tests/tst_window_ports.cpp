@@ -8,6 +8,7 @@
 #include "port_bank/explicit_port_directory.h"
 #include "port_bank/port_status.h"
 #include "pty_peer.h"
+#include "window_bench.h"
 
 #include <QtTest>
 #include <fcntl.h>
@@ -17,21 +18,12 @@
 
 namespace {
 
-// A window whose ports are the given ptys, with the timers held so that each test runs the
-// handlers itself.
-struct Bench {
-    explicit Bench(const QMap<int, QString>& ports) : directory(ports), form(directory)
-    {
-        form.Timer1->setEnabled(false);
-        form.Timer2->setEnabled(false);
-        form.Timer3->setEnabled(false);
-    }
+struct Bench : WindowBench {
+    explicit Bench(const QMap<int, QString>& ports) : WindowBench(ports) {}
     PortStatus status(int index) const
     {
         return {form.Label9[index]->text(), form.Label9[index]->foreColor()};
     }
-    ExplicitPortDirectory directory;
-    Form1 form;
 };
 
 double cpuSeconds()

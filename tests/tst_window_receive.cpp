@@ -8,26 +8,20 @@
 #include "main_window/window_timer.h"
 #include "port_bank/explicit_port_directory.h"
 #include "pty_peer.h"
+#include "window_bench.h"
 
 #include <QtTest>
 
 namespace {
 
-struct Bench {
-    explicit Bench(const QMap<int, QString>& ports) : directory(ports), form(directory)
-    {
-        form.Timer2->setEnabled(false);
-        form.Timer3->setEnabled(false);
-        form.Timer3_Timer();
-    }
-    // Lets bytes written by a peer reach the port before the poll reads it.
+// Ports opened once; bytes written by a peer get a moment to reach the port before a poll.
+struct Bench : WindowBench {
+    explicit Bench(const QMap<int, QString>& ports) : WindowBench(ports) { form.Timer3_Timer(); }
     void pollAfterArrival()
     {
         QTest::qWait(30);
         form.Timer2_Timer();
     }
-    ExplicitPortDirectory directory;
-    Form1 form;
 };
 
 int caretPosition(MultiLineTextBox* box)

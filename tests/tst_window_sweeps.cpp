@@ -8,21 +8,43 @@
 #include "main_window/window_timer.h"
 #include "port_bank/explicit_port_directory.h"
 #include "pty_peer.h"
+#include "window_bench.h"
+
+#include <functional>
 
 #include <QtTest>
 
 namespace {
 
-struct Bench {
-    explicit Bench(const QMap<int, QString>& ports) : directory(ports), form(directory)
-    {
-        form.Timer2->setEnabled(false);
-        form.Timer3->setEnabled(false);
-        form.Timer3_Timer();
-    }
-    ExplicitPortDirectory directory;
-    Form1 form;
+struct Bench : WindowBench {
+    explicit Bench(const QMap<int, QString>& ports) : WindowBench(ports) { form.Timer3_Timer(); }
 };
+
+// Starts the fast sweep with a click through the window's event system and collects what the
+// peer receives; once stopWhen() holds, clicks `stopSlot` (inside the sweep's own yield, as the
+// operator's click would be) and returns everything received until the line falls quiet.
+QByteArray runFastSweep(Form1& form, PtyPeer& peer,
+                        const std::function<bool(const QByteArray&)>& stopWhen,
+                        const char* stopSlot)
+{
+    QByteArray received;
+    bool clicked = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, &form, [&] {
+        received += peer.readAvailable(0);
+        if (!clicked && stopWhen(received)) {
+            clicked = true;
+            QMetaObject::invokeMethod(&form, stopSlot, Qt::QueuedConnection);
+        }
+    });
+    watcher.start(1);
+    QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
+    if (!QTest::qWaitFor([&] { return clicked; }, 10000))
+        return received;
+    QTest::qWait(150);
+    watcher.stop();
+    return received + peer.readAvailable(100);
+}
 
 QByteArray timedCycleFromTheStart(int ticks)
 {
@@ -120,49 +142,20 @@ void TestWindowSweeps::fastSweepRunsInItsOwnLoopUntilClickedAgain()
     PtyPeer peer;
     Bench bench({{1, peer.linkPath()}});
     const QByteArray expected = fastCommands(1, 40);
-    QByteArray received;
-    bool stopClicked = false;
-    // Everything below runs inside the sweep's own yields, as the operator's clicks would.
-    QTimer watcher;
-    connect(&watcher, &QTimer::timeout, this, [&] {
-        received += peer.readAvailable(0);
-        if (!stopClicked && received.size() >= expected.size()) {
-            stopClicked = true;
-            QMetaObject::invokeMethod(&bench.form, "Command6_Click", Qt::QueuedConnection);
-        }
-    });
-    watcher.start(1);
-    QMetaObject::invokeMethod(&bench.form, "Command6_Click", Qt::QueuedConnection);
-    QTRY_VERIFY_WITH_TIMEOUT(stopClicked, 10000);
-    QTRY_COMPARE(bench.form.Command6->tag(), QStringLiteral("0"));
-    QTest::qWait(100);
-    watcher.stop();
-    received += peer.readAvailable(100);
+    const QByteArray received = runFastSweep(
+        bench.form, peer, [&](const QByteArray& got) { return got.size() >= expected.size(); },
+        "Command6_Click");
+    QCOMPARE(bench.form.Command6->tag(), QStringLiteral("0"));
     QVERIFY(received.startsWith(expected));
     // The command after the stop is one whole command: nothing torn, nothing after it.
-    QCOMPARE(received, fastCommands(1, int(received.count("ZAVB"))));
+    const int sent = int(received.count("ZAVB"));
+    QCOMPARE(received, fastCommands(1, sent));
     QCOMPARE(bench.form.Text9->text(), QStringLiteral("XXX")); // the fast sweep never shows it
     QVERIFY(bench.form.Text2->text().startsWith(QStringLiteral(":::::::::::::::::::ZAVB")));
 
     // Switched on again, it continues with the next channel.
-    const int sent = int(received.count("ZAVB"));
-    QByteArray more;
-    stopClicked = false;
-    watcher.disconnect();
-    connect(&watcher, &QTimer::timeout, this, [&] {
-        more += peer.readAvailable(0);
-        if (!stopClicked && !more.isEmpty()) {
-            stopClicked = true;
-            QMetaObject::invokeMethod(&bench.form, "Command6_Click", Qt::QueuedConnection);
-        }
-    });
-    watcher.start(1);
-    QMetaObject::invokeMethod(&bench.form, "Command6_Click", Qt::QueuedConnection);
-    QTRY_VERIFY_WITH_TIMEOUT(stopClicked, 10000);
-    QTRY_COMPARE(bench.form.Command6->tag(), QStringLiteral("0"));
-    QTest::qWait(100);
-    watcher.stop();
-    more += peer.readAvailable(100);
+    const QByteArray more = runFastSweep(
+        bench.form, peer, [](const QByteArray& got) { return !got.isEmpty(); }, "Command6_Click");
     QVERIFY2(more.startsWith(fastCommands(sent + 1, 1)),
              qPrintable(QString("sent %1, then %2").arg(sent).arg(QString(more.left(60)))));
 }
@@ -171,24 +164,12 @@ void TestWindowSweeps::exitDuringTheFastSweepSendsNothingMore()
 {
     PtyPeer peer;
     Bench bench({{1, peer.linkPath()}});
-    QByteArray received;
-    bool exitClicked = false;
-    QTimer watcher;
-    connect(&watcher, &QTimer::timeout, this, [&] {
-        received += peer.readAvailable(0);
-        if (!exitClicked && received.size() > 1000) {
-            exitClicked = true;
-            QMetaObject::invokeMethod(&bench.form, "Command3_Click", Qt::QueuedConnection);
-        }
-    });
-    watcher.start(1);
-    QMetaObject::invokeMethod(&bench.form, "Command6_Click", Qt::QueuedConnection);
-    QTRY_VERIFY_WITH_TIMEOUT(exitClicked && !bench.form.isVisible(), 10000);
-    watcher.stop();
+    const QByteArray received = runFastSweep(
+        bench.form, peer, [](const QByteArray& got) { return got.size() > 1000; },
+        "Command3_Click");
+    QVERIFY(!bench.form.isVisible());
     QVERIFY(!bench.form.portBank().port(0).isOpen());
-    received += peer.readAvailable(100);
-    QTest::qWait(100);
-    QCOMPARE(peer.readAvailable(0), QByteArray());
+    QCOMPARE(peer.readAvailable(100), QByteArray());
     // What arrived are whole commands of the sequence, the last one included.
     QVERIFY(received.endsWith('.'));
     QCOMPARE(received, fastCommands(1, int(received.count("ZAVB"))));
