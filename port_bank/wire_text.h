@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringDecoder>
-#include <QStringEncoder>
 
 // Text on the wire is GB18030: ASCII passes unchanged, and the controllers' own texts are code
 // page 936, of which GB18030 is a superset.
@@ -13,6 +12,10 @@ QByteArray encodeForWire(const QString& text);
 
 // Decodes the bytes of one port as they arrive, in pieces cut anywhere: a character split between
 // two pieces comes out whole with the second. Bytes that are no GB18030 text come out as U+FFFD.
+//
+// The decoder keeps the unfinished end of a piece itself and hands Qt only whole sequences: Qt
+// 6.4's own carry-over between calls loses a character when it replays a held byte that turns out
+// to be invalid (81 39 31 fed byte by byte came out without the "1").
 class WireDecoder {
 public:
     WireDecoder();
@@ -20,4 +23,5 @@ public:
 
 private:
     QStringDecoder decoder_;
+    QByteArray unfinished_;
 };

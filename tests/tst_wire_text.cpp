@@ -1,0 +1,57 @@
+// GB18030 on the wire: commands encode byte for byte, and received bytes decode the same however
+// the driver's reads cut them, a character split between reads included.
+#include "port_bank/wire_text.h"
+
+#include <QtTest>
+
+class TestWireText : public QObject {
+    Q_OBJECT
+private slots:
+    void decodesTheSameHoweverTheBytesAreCut_data();
+    void decodesTheSameHoweverTheBytesAreCut();
+    void commandsEncodeByteForByte();
+};
+
+void TestWireText::decodesTheSameHoweverTheBytesAreCut_data()
+{
+    QTest::addColumn<QByteArray>("wire");
+    QTest::addColumn<QString>("text"); // empty: whatever the whole decodes to (invalid bytes)
+    QTest::newRow("ASCII") << QByteArray("OK 1\r\n") << QStringLiteral("OK 1\r\n");
+    QTest::newRow("two-byte characters") << QByteArray("\xb4\xae\xbf\xda" "1")
+                                         << QStringLiteral("串口1");
+    QTest::newRow("four-byte character") << QByteArray("\x95\x32\x82\x36")
+                                         << QString::fromUcs4(U"\U00020000");
+    // A stray lead byte before a digit: once lost the byte after it when fed one by one.
+    QTest::newRow("lead, digit, digit") << QByteArray("\x81\x39\x31") << QString();
+    QTest::newRow("lead, digit, then a real character")
+        << QByteArray("\x81\x30\x81\x40") << QString();
+    QTest::newRow("lead, digit, 0xFF") << QByteArray("\x81\x30\xff") << QString();
+    QTest::newRow("lone 0x80 and 0xFF") << QByteArray("a\x80" "b\xff" "c") << QString();
+}
+
+void TestWireText::decodesTheSameHoweverTheBytesAreCut()
+{
+    QFETCH(QByteArray, wire);
+    QFETCH(QString, text);
+    const QString whole = WireDecoder().decode(wire + "!");
+    if (!text.isEmpty())
+        QCOMPARE(whole, text + "!");
+    for (int piece = 1; piece <= 3; ++piece) {
+        WireDecoder decoder;
+        QString joined;
+        for (qsizetype at = 0; at < wire.size(); at += piece)
+            joined += decoder.decode(QByteArrayView(wire).sliced(at, qMin(piece, wire.size() - at)));
+        joined += decoder.decode("!"); // the next read completes whatever was held back
+        QCOMPARE(joined, whole);
+    }
+}
+
+void TestWireText::commandsEncodeByteForByte()
+{
+    QCOMPARE(encodeForWire(QStringLiteral(":::ZAVB0-9999(EFG).")), QByteArray(":::ZAVB0-9999(EFG)."));
+    QCOMPARE(encodeForWire(QStringLiteral(" 全开 ")), QByteArray(" \xc8\xab\xbf\xaa "));
+    QCOMPARE(encodeForWire(QString()), QByteArray());
+}
+
+QTEST_GUILESS_MAIN(TestWireText)
+#include "tst_wire_text.moc"
