@@ -1,4 +1,6 @@
 # The Debian 12 packages each command needs; sourced by the scripts beside it.
 # shellcheck disable=SC2034
 BUILD_PACKAGES=(g++ cmake make pkg-config qt6-base-dev qt6-serialport-dev fonts-arphic-uming)
-TEST_PACKAGES=("${BUILD_PACKAGES[@]}" clang-14 libclang-rt-14-dev)
+# clang and its runtimes build the sanitizer tree and the fuzz targets; llvm-14 brings the
+# symbolizer that puts file and line into sanitizer reports.
+TEST_PACKAGES=("${BUILD_PACKAGES[@]}" clang-14 libclang-rt-14-dev llvm-14)
