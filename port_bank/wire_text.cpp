@@ -55,9 +55,20 @@ QByteArray encodeForWire(const QString& text)
         std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
     if (ascii)
         return text.toLatin1();
+    // A surrogate without its pair has no character to send. The converter substitutes SUB
+    // (0x1A) for one inside the text but silently holds back one at the end, waiting for a pair
+    // that never comes; substitute every such one alike, wherever it stands.
+    QString whole = text;
+    for (qsizetype i = 0; i < whole.size(); ++i) {
+        const QChar c = whole[i];
+        if (c.isHighSurrogate() && i + 1 < whole.size() && whole[i + 1].isLowSurrogate())
+            ++i;
+        else if (c.isSurrogate())
+            whole[i] = QChar(0x1A);
+    }
     // The encoder keeps no state between commands: a command is always whole text.
     QStringEncoder encoder("GB18030");
-    return encoder.encode(text);
+    return encoder.encode(whole);
 }
 
 WireDecoder::WireDecoder() : decoder_("GB18030", QStringConverter::Flag::Stateless) {}

@@ -51,6 +51,12 @@ void TestWireText::commandsEncodeByteForByte()
     QCOMPARE(encodeForWire(QStringLiteral(":::ZAVB0-9999(EFG).")), QByteArray(":::ZAVB0-9999(EFG)."));
     QCOMPARE(encodeForWire(QStringLiteral(" 全开 ")), QByteArray(" \xc8\xab\xbf\xaa "));
     QCOMPARE(encodeForWire(QString()), QByteArray());
+    // A surrogate without its pair becomes SUB wherever it stands, the end included.
+    const QChar lone(0xD800);
+    QCOMPARE(encodeForWire(QStringLiteral(":::ZAVA.") + lone), QByteArray(":::ZAVA.\x1a"));
+    QCOMPARE(encodeForWire(QString(lone) + "7"), QByteArray("\x1a" "7"));
+    QCOMPARE(encodeForWire(QString(QChar(0xDC00))), QByteArray("\x1a"));
+    QCOMPARE(encodeForWire(QString::fromUcs4(U"\U00020000")), QByteArray("\x95\x32\x82\x36"));
 }
 
 QTEST_GUILESS_MAIN(TestWireText)
