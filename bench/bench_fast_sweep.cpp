@@ -1,0 +1,319 @@
+// Fast sweep throughput on sixteen pseudo-terminals.
+//
+// a) The far ends read as fast as they can: commands per second per port from the window's fast
+//    sweep, against the same commands written by a plain non-blocking write(2) loop.
+// b) The far ends read at 115200 baud 8N1 (11,520 bytes/s): how much of that line rate the
+//    sweep keeps busy, and the resident memory meanwhile.
+// Every received stream is checked against the fast sweep's own sequence.
+//
+// Usage: bench_fast_sweep [seconds]   (a: seconds per run, default 10; b: twice that)
+#include "bench_support.h"
+
+#include "main_window/command_button.h"
+#include "main_window/form1.h"
+#include "main_window/text_box.h"
+#include "port_bank/explicit_port_directory.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <array>
+#include <memory>
+
+using namespace bench;
+
+namespace {
+
+constexpr int kPorts = 16;
+constexpr long kLineRate = 11520; // 115200 baud, 10 bits a byte
+
+struct Window {
+    explicit Window(const QMap<int, QString>& ports) : directory(ports), form(directory) {}
+    ExplicitPortDirectory directory;
+    Form1 form;
+};
+
+SweepSequence fastSequence(Form1& form)
+{
+    return SweepSequence(fastRangeCommand, form.Text6->text().toInt(), form.Text7->text().toInt(),
+                         form.Text3->text().toLatin1());
+}
+
+// Waits until the window has handed every byte to its ports and the peers have read them all.
+bool settle(Form1& form, ReadingPeers& peers)
+{
+    const Clock::time_point start = Clock::now();
+    qint64 lastTotal = -1;
+    Clock::time_point quietSince = Clock::now();
+    while (secondsSince(start) < 30) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        ::usleep(5000);
+        bool queued = false;
+        for (int i = 0; i < kPorts; ++i)
+            queued = queued || form.portBank().port(i).pendingOutput() > 0;
+        const qint64 total = peers.totalBytes();
+        if (total != lastTotal || queued) {
+            lastTotal = total;
+            quietSince = Clock::now();
+        } else if (secondsSince(quietSince) > 0.2) {
+            return true;
+        }
+    }
+    return false;
+}
+
+struct Counts {
+    std::array<qint64, kPorts> commands{};
+    std::array<qint64, kPorts> bytes{};
+    static Counts of(const ReadingPeers& peers)
+    {
+        Counts c;
+        for (int i = 0; i < kPorts; ++i) {
+            c.commands[size_t(i)] = peers.commands(i);
+            c.bytes[size_t(i)] = peers.bytes(i);
+        }
+        return c;
+    }
+};
+
+struct Run {
+    Counts atStart;
+    Counts atEnd;
+    double seconds = 0;
+    CpuSample cpuStart;
+    CpuSample cpuEnd;
+    long rssStart = 0;
+    long rssEnd = 0;
+    bool settled = false;
+    std::array<bool, kPorts> streamOk{};
+    qint64 commandsAfterSettle = -1; // the same on every port, or -1
+    qint64 bytesAfterSettle = 0;     // port 1
+
+    double commandsPerSecond(int i) const
+    {
+        return double(atEnd.commands[size_t(i)] - atStart.commands[size_t(i)]) / seconds;
+    }
+    double bytesPerSecond(int i) const
+    {
+        return double(atEnd.bytes[size_t(i)] - atStart.bytes[size_t(i)]) / seconds;
+    }
+    bool allStreamsOk() const
+    {
+        return std::all_of(streamOk.begin(), streamOk.end(), [](bool ok) { return ok; }) &&
+               commandsAfterSettle >= 0;
+    }
+};
+
+void checkStreams(Run& run, ReadingPeers& peers)
+{
+    peers.stop();
+    run.commandsAfterSettle = peers.checker(0).commands();
+    run.bytesAfterSettle = peers.checker(0).bytes();
+    for (int i = 0; i < kPorts; ++i) {
+        const StreamChecker& c = peers.checker(i);
+        run.streamOk[size_t(i)] = c.isComplete();
+        if (!c.ok())
+            std::printf("  port %d: stream differs from the sweep's sequence at byte %lld\n", i + 1,
+                        c.mismatchAt());
+        else if (!c.isComplete())
+            std::printf("  port %d: stream ends inside a command\n", i + 1);
+        if (c.commands() != run.commandsAfterSettle)
+            run.commandsAfterSettle = -1;
+    }
+    if (run.commandsAfterSettle < 0)
+        std::printf("  the ports did not all receive the same number of commands\n");
+}
+
+// The window's fast sweep, started and stopped by clicks on its button as the operator would:
+// the stop click arrives through the sweep's own yield. The measured stretch starts warmUpMs
+// after the start click. alreadySent: commands the sweep sent in earlier runs of this window.
+Run runFastSweep(Form1& form, ReadingPeers& peers, double seconds, int warmUpMs, qint64 alreadySent)
+{
+    Run run;
+    peers.start(alreadySent);
+    QEventLoop loop;
+    QTimer::singleShot(warmUpMs, Qt::PreciseTimer, &form, [&] {
+        run.atStart = Counts::of(peers);
+        run.cpuStart = CpuSample::now();
+        run.rssStart = statusKiB("VmRSS");
+    });
+    QTimer::singleShot(warmUpMs + int(seconds * 1000), Qt::PreciseTimer, &form, [&] {
+        run.atEnd = Counts::of(peers);
+        run.cpuEnd = CpuSample::now();
+        run.seconds = std::chrono::duration<double>(run.cpuEnd.when - run.cpuStart.when).count();
+        run.rssEnd = statusKiB("VmRSS");
+        QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
+        loop.quit(); // takes effect once the click handler that runs the sweep has returned
+    });
+    QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
+    loop.exec();
+    if (form.Command6->tag() != QStringLiteral("0"))
+        std::printf("  the fast sweep did not stop (run flag \"%s\")\n",
+                    qPrintable(form.Command6->tag()));
+    peers.setPace(0);
+    run.settled = settle(form, peers);
+    checkStreams(run, peers);
+    return run;
+}
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (put > 0) {
+            done += put;
+            continue;
+        }
+        if (put < 0 && errno != EAGAIN && errno != EINTR) {
+            std::perror("write");
+            return false;
+        }
+        pollfd p{fd, POLLOUT, 0};
+        ::poll(&p, 1, 100);
+    }
+    return true;
+}
+
+// The same commands in the same order, one write(2) per command and port, round robin.
+Run runPlainWrites(const std::vector<std::unique_ptr<Pty>>& ptys, Form1& form, ReadingPeers& peers,
+                   double seconds)
+{
+    Run run;
+    peers.start();
+    SweepSequence sequence = fastSequence(form);
+    run.atStart = Counts::of(peers);
+    run.cpuStart = CpuSample::now();
+    run.rssStart = statusKiB("VmRSS");
+    bool ok = true;
+    unsigned step = 0;
+    while (ok) {
+        // The clock is read every 64 commands only; one command takes well under a millisecond.
+        if (++step % 64 == 0 && secondsSince(run.cpuStart.when) >= seconds)
+            break;
+        const QByteArray command = sequence.next();
+        for (int i = 0; i < kPorts && ok; ++i)
+            ok = writeAll(ptys[size_t(i)]->slave, command);
+    }
+    run.atEnd = Counts::of(peers);
+    run.cpuEnd = CpuSample::now();
+    run.seconds = std::chrono::duration<double>(run.cpuEnd.when - run.cpuStart.when).count();
+    run.rssEnd = statusKiB("VmRSS");
+    run.settled = settle(form, peers);
+    checkStreams(run, peers);
+    return run;
+}
+
+const char* okText(bool ok)
+{
+    return ok ? "ok" : "FAILED";
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const double seconds = argc > 1 ? std::max(1.0, QByteArray(argv[1]).toDouble()) : 10.0;
+
+    std::vector<std::unique_ptr<Pty>> ptys;
+    QMap<int, QString> devices;
+    std::vector<int> masters;
+    for (int i = 0; i < kPorts; ++i) {
+        ptys.push_back(std::make_unique<Pty>());
+        if (!ptys.back()->open())
+            return 1;
+        devices.insert(i + 1, ptys.back()->slavePath);
+        masters.push_back(ptys.back()->master);
+    }
+
+    Window window(devices);
+    Form1& form = window.form;
+    // The opening pass once, by hand; its timer and the receive poll's keep running as in use.
+    form.Timer3_Timer();
+    for (int i = 0; i < kPorts; ++i) {
+        if (!form.portBank().port(i).isOpen()) {
+            std::printf("port %d did not open\n", i + 1);
+            return 1;
+        }
+    }
+
+    std::printf("Fast sweep, 16 pseudo-terminals (offscreen window; receive poll and opening "
+                "pass timers on, as in use)\n\n");
+
+    // a) Far ends that read as fast as they can.
+    ReadingPeers peers(masters, fastSequence(form));
+    const Run sweep = runFastSweep(form, peers, seconds, 0, 0);
+    const Run plain = runPlainWrites(ptys, form, peers, seconds);
+
+    std::printf("a) far ends read as fast as they can; %.1f s per run\n", seconds);
+    std::printf("  %4s  %14s  %14s  %7s  %s\n", "port", "window cmd/s", "write(2) cmd/s", "ratio",
+                "stream window / write(2)");
+    double sweepSum = 0;
+    double plainSum = 0;
+    for (int i = 0; i < kPorts; ++i) {
+        const double a = sweep.commandsPerSecond(i);
+        const double b = plain.commandsPerSecond(i);
+        sweepSum += a;
+        plainSum += b;
+        std::printf("  %4d  %14.0f  %14.0f  %7.3f  %s / %s\n", i + 1, a, b, b > 0 ? a / b : 0,
+                    okText(sweep.streamOk[size_t(i)]), okText(plain.streamOk[size_t(i)]));
+    }
+    std::printf("  %4s  %14.0f  %14.0f  %7.3f\n", "all", sweepSum, plainSum,
+                plainSum > 0 ? sweepSum / plainSum : 0);
+    std::printf(
+        "  window: %.2f MB/s over all ports; write(2): %.2f MB/s\n",
+        (double(sweep.atEnd.bytes[0] - sweep.atStart.bytes[0]) * kPorts) / sweep.seconds / 1e6,
+        (double(plain.atEnd.bytes[0] - plain.atStart.bytes[0]) * kPorts) / plain.seconds / 1e6);
+    std::printf("  stream check: window %s, write(2) %s (%lld and %lld commands on every port)\n",
+                okText(sweep.allStreamsOk() && sweep.settled),
+                okText(plain.allStreamsOk() && plain.settled), sweep.commandsAfterSettle,
+                plain.commandsAfterSettle);
+    // Independent of what else runs: the main thread's CPU time for one command to all ports.
+    const auto cpuPerStep = [](const Run& run) {
+        const double steps = double(run.atEnd.commands[0] - run.atStart.commands[0]);
+        return steps > 0
+                   ? (run.cpuEnd.mainThreadSeconds - run.cpuStart.mainThreadSeconds) / steps * 1e6
+                   : 0.0;
+    };
+    std::printf("  main thread CPU per command to all 16 ports: window %.1f us, write(2) %.1f us\n",
+                cpuPerStep(sweep), cpuPerStep(plain));
+    std::printf("  resident memory during the window's run: %ld KiB at start, %ld KiB at end\n",
+                sweep.rssStart, sweep.rssEnd);
+    printLoad("the window's run", sweep.cpuStart, sweep.cpuEnd);
+    printLoad("the write(2) run", plain.cpuStart, plain.cpuEnd);
+    std::printf("  (the peers are a thread of this process: process minus main thread is "
+                "mostly theirs)\n\n");
+
+    // b) Far ends that read at the line rate.
+    const double pacedSeconds = 2 * seconds;
+    constexpr int kWarmUpMs = 1000;
+    peers.setPace(kLineRate);
+    const Run paced = runFastSweep(form, peers, pacedSeconds, kWarmUpMs,
+                                   std::max<qint64>(sweep.commandsAfterSettle, 0));
+    std::vector<double> shares;
+    for (int i = 0; i < kPorts; ++i)
+        shares.push_back(100.0 * paced.bytesPerSecond(i) / double(kLineRate));
+    std::printf("b) far ends read at %ld bytes/s (115200 baud 8N1); %.1f s measured after %d ms "
+                "warm-up\n",
+                kLineRate, paced.seconds, kWarmUpMs);
+    std::printf("  %-24s  %8s  %8s  %8s\n", "share of the line rate", "min", "median", "max");
+    std::printf("  %-24s  %7.2f%%  %7.2f%%  %7.2f%%\n", "over the 16 ports",
+                *std::min_element(shares.begin(), shares.end()), percentile(shares, 50),
+                maximum(shares));
+    std::printf("  resident memory: %ld KiB at start, %ld KiB at end (peak of the whole program "
+                "%ld KiB)\n",
+                paced.rssStart, paced.rssEnd, statusKiB("VmHWM"));
+    std::printf("  queued at the stop, in the window and the kernel's pty buffers: %lld bytes a "
+                "port (%.1f s of line)\n",
+                paced.bytesAfterSettle - paced.atEnd.bytes[0],
+                double(paced.bytesAfterSettle - paced.atEnd.bytes[0]) / double(kLineRate));
+    std::printf("  stream check: %s (%lld commands on every port)\n",
+                okText(paced.allStreamsOk() && paced.settled), paced.commandsAfterSettle);
+    printLoad("the paced run", paced.cpuStart, paced.cpuEnd);
+
+    const bool ok = sweep.allStreamsOk() && plain.allStreamsOk() && paced.allStreamsOk() &&
+                    sweep.settled && plain.settled && paced.settled;
+    return ok ? 0 : 1;
+}
