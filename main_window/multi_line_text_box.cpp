@@ -30,9 +30,20 @@ void MultiLineTextBox::setText(const QString& text)
 {
     if (text == text_)
         return;
-    text_ = text;
     showing_ = true;
-    setPlainText(shownText(text_));
+    // The receive log grows by appends, many a second: add the new end to what is shown rather
+    // than laying the whole text out again. A CR at the old end could pair with an LF at the new
+    // start, so that case is shown afresh.
+    const bool appended = !text_.isEmpty() && text.startsWith(text_) &&
+                          !text_.endsWith(QLatin1Char('\r'));
+    if (appended) {
+        QTextCursor end(document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(shownText(text.sliced(text_.size())));
+    } else {
+        setPlainText(shownText(text));
+    }
+    text_ = text;
     showing_ = false;
     emit changed();
 }
