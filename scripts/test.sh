@@ -26,3 +26,6 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:external_symbolizer_pat
 # The fuzz runs keep every core busy, so they start only once the timing-sensitive tests are done.
 QT_QPA_PLATFORM=offscreen ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE fuzz
 ctest --test-dir build-asan --output-on-failure -j"$jobs" -L fuzz
+
+echo "== Debian package: build it and check its contents and dependencies"
+bash scripts/check-package.sh
