@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: once built with g++, then
 # again built with clang under AddressSanitizer and UndefinedBehaviorSanitizer, together with a
-# short run of each fuzz target.
+# short run of each fuzz target; last, the Debian package is built and checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
