@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QSerialPort>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include "port_bank/device_lock.h"
@@ -22,8 +23,9 @@ namespace
 
 const QString kDefaultSettings = QStringLiteral("115200,n,8,1");
 
-// Big enough that nothing is lost between two receive polls, small enough that a device that
-// floods us cannot take the memory; past it Qt leaves the bytes in the driver.
+// Received bytes wait here for the next receive poll. Big enough that nothing is lost between
+// two polls (at 115200 baud a poll 200 ms apart finds about 2.3 KB), small enough that a device
+// that floods us while nobody polls cannot take the memory: past it the oldest bytes go.
 constexpr qint64 kReadBufferSize = 1024 * 1024;
 
 QSerialPort::Parity toQt(SerialSettings::Parity parity)
@@ -100,6 +102,7 @@ public:
     void beginLoss();
     void completeLoss();
     void drainDevice(QByteArray& bytes);
+    void takeReceived();
 
     SerialPort* q;
     PortDirectory& directory;
@@ -112,6 +115,10 @@ public:
     SerialSettings settings;
     QString boundPath; // the directory's path of the open device
     WireDecoder decoder;
+    // What arrived since the last read. Qt's own buffer is emptied into it at once: Qt keeps a
+    // 32 KiB block for every read it makes while earlier bytes are unread, so replies of a few
+    // bytes each would otherwise hold megabytes per port between two polls.
+    QByteArray received;
     QString lastWarning;
     bool retired = false;
     // The device has gone; the port reads as closed and is closed for good on the next turn of
@@ -245,11 +252,19 @@ void SerialPort::Private::drainDevice(QByteArray& bytes)
 #endif
 }
 
+void SerialPort::Private::takeReceived()
+{
+    received.append(port.readAll());
+    if (received.size() > kReadBufferSize)
+        received.remove(0, received.size() - kReadBufferSize);
+}
+
 SerialPort::SerialPort(PortDirectory& directory, QObject* parent)
     : QObject(parent), d(std::make_unique<Private>(this, directory))
 {
     d->applySettings(d->settings);
     d->port.setReadBufferSize(kReadBufferSize);
+    connect(&d->port, &QSerialPort::readyRead, this, [this] { d->takeReceived(); });
     connect(&d->port, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError error) { d->onPortError(error); });
 }
@@ -353,6 +368,7 @@ std::int32_t SerialPort::open()
     }
 
     d->boundPath = path;
+    d->received.clear();
     d->lastWarning.clear();
     d->decoder = WireDecoder();
     return PortError::None;
@@ -398,7 +414,8 @@ std::int32_t SerialPort::input(QString& received)
 {
     if (!isOpen())
         return PortError::NotOpen;
-    QByteArray bytes = d->port.readAll();
+    d->takeReceived();
+    QByteArray bytes = std::exchange(d->received, QByteArray());
     d->drainDevice(bytes);
     // The decoder keeps the first bytes of a character cut between two reads for the next one.
     received = d->decoder.decode(bytes);
