@@ -13,9 +13,14 @@ void runOpeningPass(PortBank& bank, OpeningPassView& view)
         lastError.record(port.setSettings(view.settingsText()));
         lastError.record(port.open());
 
-        // Other handlers (polls, sweep steps, clicks, even another pass) may run here.
+        // Other handlers (polls, sweep steps, clicks, even another pass) may run here. They
+        // share the last-error code, and what they leave in it (a poll's read of a closed port,
+        // a nested pass's open ports) says nothing about this port: the pass goes on with the
+        // code as its own steps left it, so a missing port is not shown as in use or failed.
+        const std::int32_t ownCode = lastError.code;
         if (!view.yieldAfterPort())
             return;
+        lastError.code = ownCode;
 
         const PortStatus status = classifyPort(index + 1, port.isOpen(), lastError.code);
         view.showCaption(index, status.caption);
