@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: once built with g++, then
 # again built with clang under AddressSanitizer and UndefinedBehaviorSanitizer, together with a
-# short run of each fuzz target; last, the Debian package is built and checked.
+# short run of each fuzz target. Between the two, the Debian package is built and checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -12,6 +12,9 @@ echo "== g++ build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== Debian package: build it and check its contents and dependencies"
+bash scripts/check-package.sh
 
 echo "== clang build with ASan and UBSan, tests and short fuzz runs"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
@@ -26,6 +29,3 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:external_symbolizer_pat
 # The fuzz runs keep every core busy, so they start only once the timing-sensitive tests are done.
 QT_QPA_PLATFORM=offscreen ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE fuzz
 ctest --test-dir build-asan --output-on-failure -j"$jobs" -L fuzz
-
-echo "== Debian package: build it and check its contents and dependencies"
-bash scripts/check-package.sh
