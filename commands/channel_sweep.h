@@ -9,8 +9,7 @@ class SweepHost;
 // channel and ".", and once the channel passes the end channel of Text7 the end command of
 // Text3 instead, setting the channel back so that the next tick sends the start channel of
 // Text6. The boxes are read afresh at every step, so edits apply at the next tick.
-class ChannelSweep
-{
+class ChannelSweep {
 public:
     // One tick of Timer1 (Timer1_Timer).
     void step(SweepHost& host);

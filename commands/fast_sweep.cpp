@@ -7,8 +7,7 @@
 
 #include <limits>
 
-namespace
-{
+namespace {
 
 constexpr int kBlockSpan = 60; // a range command covers its first channel and 60 more
 // The highest first channel whose last channel still fits a 16-bit channel number.

@@ -13,8 +13,7 @@ class SweepHost;
 // Clicks arrive inside the yield and re-enter click(): a click that switches the sweep off ends
 // the running loop at its next test; one that switches it on again starts a nested loop, and
 // only the innermost loop advances. All loops share one counter.
-class FastSweep
-{
+class FastSweep {
 public:
     // Command6_Click: flips the run flag and, if that switched the sweep on, runs the loop
     // until the flag is switched off or the program is ending.

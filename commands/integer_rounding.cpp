@@ -3,8 +3,7 @@
 #include <cmath>
 #include <limits>
 
-namespace
-{
+namespace {
 
 template <typename Integer> Integer toIntegerClamped(double value)
 {

@@ -5,8 +5,7 @@
 #include <limits>
 #include <string>
 
-namespace
-{
+namespace {
 
 // Enough significant digits to round any decimal text correctly (a double's exact halfway
 // points have at most 767); the rest only tells whether something non-zero followed.
@@ -20,8 +19,7 @@ bool isBlank(char16_t c)
 }
 
 // Walks a text one character at a time with the blanks left out.
-class NonBlankReader
-{
+class NonBlankReader {
 public:
     explicit NonBlankReader(QStringView text) : m_text(text) { skipBlanks(); }
 
@@ -107,8 +105,7 @@ std::int64_t readExponent(NonBlankReader& in)
 
 // Collects the decimal digits as a bounded ASCII mantissa 0.DDD with a power of ten, so that
 // std::from_chars never sees more than a few hundred characters.
-class DecimalDigits
-{
+class DecimalDigits {
 public:
     void add(char16_t c, bool beforePoint)
     {

@@ -34,8 +34,8 @@ void MultiLineTextBox::setText(const QString& text)
     // The receive log grows by appends, many a second: add the new end to what is shown rather
     // than laying the whole text out again. A CR at the old end could pair with an LF at the new
     // start, so that case is shown afresh.
-    const bool appended = !text_.isEmpty() && text.startsWith(text_) &&
-                          !text_.endsWith(QLatin1Char('\r'));
+    const bool appended =
+        !text_.isEmpty() && text.startsWith(text_) && !text_.endsWith(QLatin1Char('\r'));
     if (appended) {
         QTextCursor end(document());
         end.movePosition(QTextCursor::End);

@@ -10,5 +10,8 @@ inline constexpr int kLimit = 1000;
 int characterCount(QStringView text);
 
 // More than the limit: the log empties itself, the newest text included.
-inline bool isOverLimit(QStringView text) { return characterCount(text) > kLimit; }
+inline bool isOverLimit(QStringView text)
+{
+    return characterCount(text) > kLimit;
+}
 } // namespace ReceiveLog

@@ -12,8 +12,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 const QString kLockDirectory = QStringLiteral("/var/lock");
 

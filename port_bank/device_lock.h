@@ -11,8 +11,7 @@
 //    PID) and Qt programs do. QLockFile takes a minicom lock for stale and would remove it, so
 //    a live one is honoured here before QSerialPort sees it.
 // The kernel's TIOCEXCL is no help: root ignores it.
-class DeviceLock
-{
+class DeviceLock {
 public:
     enum class Result { Taken, Busy, Missing, Denied, Failed };
 

@@ -11,7 +11,7 @@ class PortBank;
 class OpeningPassView {
 public:
     virtual ~OpeningPassView() = default;
-    virtual QString settingsText() = 0;                          // Text10
+    virtual QString settingsText() = 0;                              // Text10
     virtual void showCaption(int index, const QString& caption) = 0; // Label9(index)
     virtual void showColour(int index, std::uint32_t rgb) = 0;
     // Processes pending window events; returns false once the program is ending.

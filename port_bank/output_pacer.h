@@ -10,9 +10,9 @@
 class OutputPacer {
 public:
     static constexpr int kPortCount = 16;
-    static constexpr qint64 kLowWater = 1024;   // bytes; keeps the line busy, memory small
-    static constexpr qint64 kStallMs = 2000;    // no progress for this long: stop waiting for it
-    static constexpr qint64 kClosed = -1;       // pending figure of a port that is not open
+    static constexpr qint64 kLowWater = 1024; // bytes; keeps the line busy, memory small
+    static constexpr qint64 kStallMs = 2000;  // no progress for this long: stop waiting for it
+    static constexpr qint64 kClosed = -1;     // pending figure of a port that is not open
 
     // pending: bytes queued per port (kClosed for a closed port); nowMs: a monotonic clock.
     bool mustWait(const std::array<qint64, kPortCount>& pending, qint64 nowMs);

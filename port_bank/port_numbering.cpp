@@ -8,9 +8,9 @@ namespace {
 int deviceKind(const QString& path)
 {
     const QString name = path.section(QLatin1Char('/'), -1);
-    static const QStringList builtIn = {QStringLiteral("ttyS"), QStringLiteral("ttyAMA"),
+    static const QStringList builtIn = {QStringLiteral("ttyS"),   QStringLiteral("ttyAMA"),
                                         QStringLiteral("ttymxc"), QStringLiteral("ttySAC"),
-                                        QStringLiteral("ttyO"), QStringLiteral("COM")};
+                                        QStringLiteral("ttyO"),   QStringLiteral("COM")};
     static const QStringList usb = {QStringLiteral("ttyUSB"), QStringLiteral("ttyACM"),
                                     QStringLiteral("cu.usb"), QStringLiteral("tty.usb")};
     auto startsWithOneOf = [&](const QStringList& prefixes) {

@@ -18,8 +18,7 @@
 #include <unistd.h>
 #endif
 
-namespace
-{
+namespace {
 
 const QString kDefaultSettings = QStringLiteral("115200,n,8,1");
 
@@ -88,8 +87,7 @@ QString resolveDevicePath(const QString& path, bool* missing)
 
 } // namespace
 
-class SerialPort::Private
-{
+class SerialPort::Private {
 public:
     Private(SerialPort* owner, PortDirectory& portDirectory) : q(owner), directory(portDirectory) {}
 

@@ -2,8 +2,7 @@
 
 #include <QStringList>
 
-namespace
-{
+namespace {
 
 constexpr int kLowestBaudRate = 50;
 constexpr int kHighestBaudRate = 4000000;

@@ -7,8 +7,7 @@
 
 // The window's boxes as plain strings, starting at their design-time values, and the ports as
 // a list of the commands sent, each with what Text2 showed at that moment.
-class FakeSweepHost : public SweepHost
-{
+class FakeSweepHost : public SweepHost {
 public:
     QString prefix = QStringLiteral(":::::::::::ZAVB");
     QString endCommand = QStringLiteral(":::ZAVB.");

@@ -17,8 +17,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 void warnErrno(const char* what)
 {

@@ -4,8 +4,7 @@
 #include <QTest>
 
 // The timed sweep, one tick at a time, against boxes held as plain strings.
-class TestChannelSweep : public QObject
-{
+class TestChannelSweep : public QObject {
     Q_OBJECT
 
 private slots:

@@ -4,8 +4,7 @@
 #include <QTest>
 
 // The reference text as the operator's code page sees it: line ends, length and alignment.
-class TestCommandReference : public QObject
-{
+class TestCommandReference : public QObject {
     Q_OBJECT
 
 private slots:

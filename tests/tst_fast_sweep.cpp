@@ -5,8 +5,7 @@
 
 // The fast sweep's loop. Clicks that arrive while it yields are played by calling click()
 // from inside the yield, as the window's event processing would.
-class TestFastSweep : public QObject
-{
+class TestFastSweep : public QObject {
     Q_OBJECT
 
 private slots:
@@ -22,8 +21,7 @@ private slots:
     void limits();
 };
 
-namespace
-{
+namespace {
 
 const QString kEnd = QStringLiteral(":::ZAVB.");
 

@@ -14,8 +14,7 @@ static QString exactly(double value)
 }
 
 // How the boxes' texts become numbers and numbers become command text.
-class TestNumberRules : public QObject
-{
+class TestNumberRules : public QObject {
     Q_OBJECT
 
 private slots:

@@ -15,8 +15,8 @@ private slots:
 void TestPortNumbering::firstLookNumbersUartsThenUsbThenTheRestInNaturalOrder()
 {
     PortNumbering numbering;
-    numbering.update({"/dev/ttyUSB10", "/dev/rfcomm0", "/dev/ttyACM0", "/dev/ttyUSB2",
-                      "/dev/ttyS1", "/dev/ttyS0"});
+    numbering.update({"/dev/ttyUSB10", "/dev/rfcomm0", "/dev/ttyACM0", "/dev/ttyUSB2", "/dev/ttyS1",
+                      "/dev/ttyS0"});
     QCOMPARE(numbering.deviceFor(1), "/dev/ttyS0");
     QCOMPARE(numbering.deviceFor(2), "/dev/ttyS1");
     QCOMPARE(numbering.deviceFor(3), "/dev/ttyACM0");

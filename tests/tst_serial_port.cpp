@@ -26,11 +26,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
-class DeviceMap : public PortDirectory
-{
+class DeviceMap : public PortDirectory {
 public:
     QString deviceFor(int portNumber) override { return devices.value(portNumber); }
     QMap<int, QString> devices;
@@ -129,8 +127,7 @@ double cpuSeconds()
 
 } // namespace
 
-class TestSerialPort : public QObject
-{
+class TestSerialPort : public QObject {
     Q_OBJECT
 private slots:
     void init();
@@ -398,9 +395,8 @@ void TestSerialPort::manySmallRepliesBetweenTwoReadsHoldLittleMemory()
     QCOMPARE(port.input(received), PortError::None);
     QCOMPARE(received, QString::fromLatin1(sent));
     // A few hundred bytes arrived; Qt alone would hold a 32 KiB block per read (megabytes).
-    QVERIFY2(held < 256 * 1024, qPrintable(QString("%1 KiB held for %2 bytes")
-                                               .arg(held / 1024)
-                                               .arg(sent.size())));
+    QVERIFY2(held < 256 * 1024,
+             qPrintable(QString("%1 KiB held for %2 bytes").arg(held / 1024).arg(sent.size())));
 }
 
 void TestSerialPort::inputJoinsSplitCharacters_data()

@@ -6,8 +6,7 @@
 using Parity = SerialSettings::Parity;
 using StopBits = SerialSettings::StopBits;
 
-class TestSerialSettings : public QObject
-{
+class TestSerialSettings : public QObject {
     Q_OBJECT
 private slots:
     void accepted_data();

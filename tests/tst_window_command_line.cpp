@@ -24,8 +24,8 @@ void TestCommandLine::accepted_data()
     QTest::newRow("joined form and order")
         << QStringList{"--port=16=/dev/ttyACM0", "--port", "4=/dev/pts/3"} << run
         << QStringList{"4=/dev/pts/3", "16=/dev/ttyACM0"};
-    QTest::newRow("device with =") << QStringList{"--port", "2=/tmp/a=b"} << run
-                                   << QStringList{"2=/tmp/a=b"};
+    QTest::newRow("device with =")
+        << QStringList{"--port", "2=/tmp/a=b"} << run << QStringList{"2=/tmp/a=b"};
     QTest::newRow("help") << QStringList{"--help"} << int(CommandLine::Action::ShowHelp)
                           << QStringList{};
     QTest::newRow("help wins over version")

@@ -86,7 +86,8 @@ void TestWindowPorts::openPortsTurnGreenAndReceiveEveryBroadcastByteExact()
     bench.form.SendToAllPorts(command);
     bench.form.SendToAllPorts(QString());
     bench.form.SendToAllPorts(QStringLiteral(" 全开 "));
-    const QByteArray expected = QByteArray(":::ZAVB0-9999(EFG).") + QByteArray(" \xc8\xab\xbf\xaa ");
+    const QByteArray expected =
+        QByteArray(":::ZAVB0-9999(EFG).") + QByteArray(" \xc8\xab\xbf\xaa ");
     QCOMPARE(one.readExactly(expected.size()), expected);
     QCOMPARE(four.readExactly(expected.size()), expected);
     QCOMPARE(one.readAvailable(100), QByteArray());

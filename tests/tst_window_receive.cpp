@@ -135,19 +135,19 @@ void TestWindowReceive::theLogEmptiesItselfOnlyPastTheLimit_data()
     QTest::addColumn<QString>("label");
     const QString n999(999, QLatin1Char('x'));
     QTest::newRow("999 + 5") << n999 << "abcde" << QString() << "0";
-    QTest::newRow("999 + 1 = exactly 1000")
-        << n999 << "y" << n999 + QLatin1Char('y') << "1000";
-    QTest::newRow("1000 + 1") << n999 + "y" << "z" << QString() << "0";
+    QTest::newRow("999 + 1 = exactly 1000") << n999 << "y" << n999 + QLatin1Char('y') << "1000";
+    QTest::newRow("1000 + 1") << n999 + "y"
+                              << "z" << QString() << "0";
     QTest::newRow("empty + 1001") << QString() << QString(1001, QLatin1Char('q')) << QString()
                                   << "0";
     const QString chinese1000 = QString(1000, QChar(0x4E32)); // 串
-    QTest::newRow("1000 Chinese characters stay") << QString() << chinese1000 << chinese1000
-                                                  << "1000";
+    QTest::newRow("1000 Chinese characters stay")
+        << QString() << chinese1000 << chinese1000 << "1000";
     QTest::newRow("1000 Chinese + 1") << chinese1000 << "x" << QString() << "0";
     // A character outside the basic plane counts one, though QString holds it as two units.
     const QString wide = QString::fromUcs4(U"\U00020000");
-    QTest::newRow("500 wide characters") << QString() << wide.repeated(500) << wide.repeated(500)
-                                         << "500";
+    QTest::newRow("500 wide characters")
+        << QString() << wide.repeated(500) << wide.repeated(500) << "500";
 }
 
 void TestWindowReceive::theLogEmptiesItselfOnlyPastTheLimit()

@@ -107,12 +107,15 @@ void TestWindowRoster::controlsStandAtTheirDesignTimePlaces()
     QFETCH(QRect, twips);
     Form1& f = *form_;
     const QMap<QString, QWidget*> byName = {
-        {"Text10", f.Text10},       {"Label10", f.Label10},   {"Command4", f.Command4},
-        {"Text8", f.Text8},         {"Text2", f.Text2},       {"Text9", f.Text9},
-        {"Text7", f.Text7},         {"Text3", f.Text3},       {"Command6", f.Command6},
-        {"Command2", f.Command2},   {"Text4", f.Text4},       {"Text12", f.Text12},
-        {"Command3", f.Command3},   {"Command1(6)", f.Command1[6]}, {"Text1(6)", f.Text1[6]},
-        {"Command1(8)", f.Command1[8]}, {"Text1(3)", f.Text1[3]},
+        {"Text10", f.Text10},     {"Label10", f.Label10},
+        {"Command4", f.Command4}, {"Text8", f.Text8},
+        {"Text2", f.Text2},       {"Text9", f.Text9},
+        {"Text7", f.Text7},       {"Text3", f.Text3},
+        {"Command6", f.Command6}, {"Command2", f.Command2},
+        {"Text4", f.Text4},       {"Text12", f.Text12},
+        {"Command3", f.Command3}, {"Command1(6)", f.Command1[6]},
+        {"Text1(6)", f.Text1[6]}, {"Command1(8)", f.Command1[8]},
+        {"Text1(3)", f.Text1[3]},
     };
     QWidget* widget = byName.value(control);
     QVERIFY(widget);
@@ -143,8 +146,12 @@ void TestWindowRoster::portRowsAreSpacedByTheFirstLabelsHeight()
 void TestWindowRoster::songStyleFontIsUsedWhereOneIsInstalled()
 {
     const QFontInfo used(form_->Label9[0]->font());
-    const QStringList songFaces = {"SimSun", "NSimSun", "AR PL UMing CN", "Noto Serif CJK SC",
-                                   "Source Han Serif SC", QStringLiteral("宋体")};
+    const QStringList songFaces = {"SimSun",
+                                   "NSimSun",
+                                   "AR PL UMing CN",
+                                   "Noto Serif CJK SC",
+                                   "Source Han Serif SC",
+                                   QStringLiteral("宋体")};
     if (!QFontDatabase::families().contains("AR PL UMing CN"))
         QSKIP("no Song-style face installed (fonts-arphic-uming)");
     QVERIFY2(songFaces.contains(used.family()), qPrintable(used.family()));

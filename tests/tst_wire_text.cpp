@@ -17,16 +17,20 @@ void TestWireText::decodesTheSameHoweverTheBytesAreCut_data()
     QTest::addColumn<QByteArray>("wire");
     QTest::addColumn<QString>("text"); // empty: whatever the whole decodes to (invalid bytes)
     QTest::newRow("ASCII") << QByteArray("OK 1\r\n") << QStringLiteral("OK 1\r\n");
-    QTest::newRow("two-byte characters") << QByteArray("\xb4\xae\xbf\xda" "1")
+    QTest::newRow("two-byte characters") << QByteArray("\xb4\xae\xbf\xda"
+                                                       "1")
                                          << QStringLiteral("串口1");
-    QTest::newRow("four-byte character") << QByteArray("\x95\x32\x82\x36")
-                                         << QString::fromUcs4(U"\U00020000");
+    QTest::newRow("four-byte character")
+        << QByteArray("\x95\x32\x82\x36") << QString::fromUcs4(U"\U00020000");
     // A stray lead byte before a digit: once lost the byte after it when fed one by one.
     QTest::newRow("lead, digit, digit") << QByteArray("\x81\x39\x31") << QString();
     QTest::newRow("lead, digit, then a real character")
         << QByteArray("\x81\x30\x81\x40") << QString();
     QTest::newRow("lead, digit, 0xFF") << QByteArray("\x81\x30\xff") << QString();
-    QTest::newRow("lone 0x80 and 0xFF") << QByteArray("a\x80" "b\xff" "c") << QString();
+    QTest::newRow("lone 0x80 and 0xFF") << QByteArray("a\x80"
+                                                      "b\xff"
+                                                      "c")
+                                        << QString();
 }
 
 void TestWireText::decodesTheSameHoweverTheBytesAreCut()
@@ -40,7 +44,8 @@ void TestWireText::decodesTheSameHoweverTheBytesAreCut()
         WireDecoder decoder;
         QString joined;
         for (qsizetype at = 0; at < wire.size(); at += piece)
-            joined += decoder.decode(QByteArrayView(wire).sliced(at, qMin(piece, wire.size() - at)));
+            joined +=
+                decoder.decode(QByteArrayView(wire).sliced(at, qMin(piece, wire.size() - at)));
         joined += decoder.decode("!"); // the next read completes whatever was held back
         QCOMPARE(joined, whole);
     }
@@ -48,13 +53,15 @@ void TestWireText::decodesTheSameHoweverTheBytesAreCut()
 
 void TestWireText::commandsEncodeByteForByte()
 {
-    QCOMPARE(encodeForWire(QStringLiteral(":::ZAVB0-9999(EFG).")), QByteArray(":::ZAVB0-9999(EFG)."));
+    QCOMPARE(encodeForWire(QStringLiteral(":::ZAVB0-9999(EFG).")),
+             QByteArray(":::ZAVB0-9999(EFG)."));
     QCOMPARE(encodeForWire(QStringLiteral(" 全开 ")), QByteArray(" \xc8\xab\xbf\xaa "));
     QCOMPARE(encodeForWire(QString()), QByteArray());
     // A surrogate without its pair becomes SUB wherever it stands, the end included.
     const QChar lone(0xD800);
     QCOMPARE(encodeForWire(QStringLiteral(":::ZAVA.") + lone), QByteArray(":::ZAVA.\x1a"));
-    QCOMPARE(encodeForWire(QString(lone) + "7"), QByteArray("\x1a" "7"));
+    QCOMPARE(encodeForWire(QString(lone) + "7"), QByteArray("\x1a"
+                                                            "7"));
     QCOMPARE(encodeForWire(QString(QChar(0xDC00))), QByteArray("\x1a"));
     QCOMPARE(encodeForWire(QString::fromUcs4(U"\U00020000")), QByteArray("\x95\x32\x82\x36"));
 }
