@@ -217,16 +217,11 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const double seconds = argc > 1 ? std::max(1.0, QByteArray(argv[1]).toDouble()) : 10.0;
 
-    std::vector<std::unique_ptr<Pty>> ptys;
-    QMap<int, QString> devices;
-    std::vector<int> masters;
-    for (int i = 0; i < kPorts; ++i) {
-        ptys.push_back(std::make_unique<Pty>());
-        if (!ptys.back()->open())
-            return 1;
-        devices.insert(i + 1, ptys.back()->slavePath);
-        masters.push_back(ptys.back()->master);
-    }
+    PtySet ports;
+    if (!ports.open(kPorts))
+        return 1;
+    const QMap<int, QString>& devices = ports.devices;
+    const std::vector<int>& masters = ports.masters;
 
     Window window(devices);
     Form1& form = window.form;
@@ -245,7 +240,7 @@ int main(int argc, char** argv)
     // a) Far ends that read as fast as they can.
     ReadingPeers peers(masters, fastSequence(form));
     const Run sweep = runFastSweep(form, peers, seconds, 0, 0);
-    const Run plain = runPlainWrites(ptys, form, peers, seconds);
+    const Run plain = runPlainWrites(ports.ptys, form, peers, seconds);
 
     std::printf("a) far ends read as fast as they can; %.1f s per run\n", seconds);
     std::printf("  %4s  %14s  %14s  %7s  %s\n", "port", "window cmd/s", "write(2) cmd/s", "ratio",

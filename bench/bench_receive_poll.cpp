@@ -257,16 +257,11 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const double seconds = argc > 1 ? std::max(2.0, QByteArray(argv[1]).toDouble()) : 20.0;
 
-    std::vector<std::unique_ptr<Pty>> ptys;
-    QMap<int, QString> devices;
-    std::vector<int> masters;
-    for (int i = 0; i < kPorts; ++i) {
-        ptys.push_back(std::make_unique<Pty>());
-        if (!ptys.back()->open())
-            return 1;
-        devices.insert(i + 1, ptys.back()->slavePath);
-        masters.push_back(ptys.back()->master);
-    }
+    PtySet ports;
+    if (!ports.open(kPorts))
+        return 1;
+    const QMap<int, QString>& devices = ports.devices;
+    const std::vector<int>& masters = ports.masters;
     Window window(devices);
     Form1& form = window.form;
     form.Timer3_Timer();

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QMap>
 #include <QString>
 
 #include <algorithm>
@@ -79,6 +80,26 @@ struct Pty {
             ::close(slave);
         if (master >= 0)
             ::close(master);
+    }
+};
+
+// Sixteen (or count) pseudo-terminals as ports 1 to count: the window opens the slaves, the
+// bench's peers work the masters.
+struct PtySet {
+    std::vector<std::unique_ptr<Pty>> ptys;
+    QMap<int, QString> devices; // port number -> slave path
+    std::vector<int> masters;
+
+    bool open(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            ptys.push_back(std::make_unique<Pty>());
+            if (!ptys.back()->open())
+                return false;
+            devices.insert(i + 1, ptys.back()->slavePath);
+            masters.push_back(ptys.back()->master);
+        }
+        return true;
     }
 };
 

@@ -64,13 +64,13 @@ void WindowTimer::rearm()
 #ifdef Q_OS_LINUX
     if (fd_ < 0)
         return;
-    itimerspec spec{};
+    itimerspec schedule{};
     if (ticking) {
-        spec.it_interval.tv_sec = interval_ / 1000;
-        spec.it_interval.tv_nsec = static_cast<long>(interval_ % 1000) * 1000000L;
-        spec.it_value = spec.it_interval; // the first tick one interval from now
+        schedule.it_interval.tv_sec = interval_ / 1000;
+        schedule.it_interval.tv_nsec = static_cast<long>(interval_ % 1000) * 1000000L;
+        schedule.it_value = schedule.it_interval; // the first tick one interval from now
     }
-    if (timerfd_settime(fd_, 0, &spec, nullptr) != 0)
+    if (timerfd_settime(fd_, 0, &schedule, nullptr) != 0)
         qWarning("timerfd_settime: %s", std::strerror(errno));
     // Drop an expiry of the old setting that is already waiting to be read.
     std::uint64_t expirations = 0;
