@@ -55,6 +55,7 @@ private slots:
     void aLostDeviceGoesGrayWithoutSpinningAndComesBackGreen();
     void aRefusedSettingsTextStillOpensWithThePreviousSettings();
     void exitReleasesEveryPortAndSendsNothingMore();
+    void theCloseBoxEndsTheProgramLikeTheExitButton();
 };
 
 void TestWindowPorts::withNoPortMappedAllSixteenShowLightGray()
@@ -184,6 +185,19 @@ void TestWindowPorts::exitReleasesEveryPortAndSendsNothingMore()
     bench.form.Timer3_Timer();
     QVERIFY(!bench.form.portBank().port(0).isOpen());
     QCOMPARE(peer.readAvailable(100), QByteArray());
+}
+
+void TestWindowPorts::theCloseBoxEndsTheProgramLikeTheExitButton()
+{
+    PtyPeer peer;
+    Bench bench({{1, peer.linkPath()}});
+    bench.form.Timer3_Timer();
+    QVERIFY(bench.form.portBank().port(0).isOpen());
+    QVERIFY(bench.form.close());
+    QVERIFY(!bench.form.portBank().port(0).isOpen());
+    QVERIFY(someoneElseCanLock(peer.slavePath()));
+    bench.form.Timer3_Timer();
+    QVERIFY(!bench.form.portBank().port(0).isOpen());
 }
 
 QTEST_MAIN(TestWindowPorts)
