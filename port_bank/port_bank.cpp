@@ -2,18 +2,16 @@
 
 #include "port_bank/output_pacer.h"
 
-PortBank::PortBank(PortDirectory& directory, QObject* parent)
-    : QObject(parent), directory_(directory)
+PortBank::PortBank(PortDirectory& directory, QObject* parent) : QObject(parent)
 {
     for (auto& port : ports_)
-        port = std::make_unique<SerialPort>(directory_, this);
+        port = std::make_unique<SerialPort>(directory, this);
 }
 
 PortBank::~PortBank() = default;
 
 void PortBank::shutDown()
 {
-    shutDown_ = true;
     for (auto& port : ports_)
         port->retire();
 }

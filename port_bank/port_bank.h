@@ -20,21 +20,17 @@ public:
     ~PortBank() override;
 
     SerialPort& port(int index) { return *ports_[static_cast<std::size_t>(index)]; }
-    PortDirectory& directory() { return directory_; }
 
     LastError& lastError() { return lastError_; }
 
     // The program is ending: every port is closed and its locks released, and from now on no
     // port opens or writes again, even from a handler that is still unwinding.
     void shutDown();
-    bool isShutDown() const { return shutDown_; }
 
     // Output still waiting for its line, per port; OutputPacer::kClosed for a closed port.
     std::array<qint64, kPortCount> pendingOutputByPort() const;
 
 private:
-    PortDirectory& directory_;
     std::array<std::unique_ptr<SerialPort>, kPortCount> ports_;
     LastError lastError_;
-    bool shutDown_ = false;
 };
