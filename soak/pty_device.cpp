@@ -1,12 +1,12 @@
 #include "pty_device.h"
 
+#include "raw_pty.h"
+
 #include <QFile>
 
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -29,36 +29,15 @@ bool PtyDevice::open()
 {
     closeMaster();
     releaseNumber();
-    int master = -1;
-    int slave = -1;
-    char name[PATH_MAX];
-    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        warnErrno("openpty");
+    RawPty pty;
+    if (!openRawPty(pty))
         return false;
-    }
-    // Raw, so that the bytes on the line are exactly the bytes written on either side.
-    termios tio;
-    bool ok = ::tcgetattr(slave, &tio) == 0;
-    if (ok) {
-        ::cfmakeraw(&tio);
-        ok = ::tcsetattr(slave, TCSANOW, &tio) == 0;
-    }
-    const int flags = ::fcntl(master, F_GETFL);
-    ok = ok && flags >= 0 && ::fcntl(master, F_SETFL, flags | O_NONBLOCK) == 0 &&
-         ::fcntl(master, F_SETFD, FD_CLOEXEC) == 0;
-    if (!ok)
-        warnErrno("pty set-up");
-    // Only the window keeps the slave open, as nobody else holds a real device.
-    ::close(slave);
-    if (!ok) {
-        ::close(master);
-        return false;
-    }
-    fd_ = master;
-    slavePath_ = QFile::decodeName(name);
+    fd_ = pty.master;
+    slavePath_ = pty.slavePath;
 
     removeLink();
-    if (::symlink(name, QFile::encodeName(linkPath_).constData()) != 0) {
+    if (::symlink(QFile::encodeName(slavePath_).constData(),
+                  QFile::encodeName(linkPath_).constData()) != 0) {
         warnErrno("symlink");
         closeMaster();
         return false;

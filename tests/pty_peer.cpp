@@ -1,5 +1,7 @@
 #include "pty_peer.h"
 
+#include "raw_pty.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -64,39 +66,15 @@ PtyPeer::~PtyPeer()
 
 bool PtyPeer::openPair()
 {
-    int master = -1;
-    int slave = -1;
-    char name[PATH_MAX];
-    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        warnErrno("openpty");
+    RawPty pty;
+    if (!openRawPty(pty))
         return false;
-    }
-    // Raw on our side of the test too: no echo of what the code under test writes, no line
-    // editing of what it reads.
-    termios tio;
-    bool ok = ::tcgetattr(slave, &tio) == 0;
-    if (ok) {
-        ::cfmakeraw(&tio);
-        ok = ::tcsetattr(slave, TCSANOW, &tio) == 0;
-    }
-    if (!ok)
-        warnErrno("raw mode");
-    // Only the code under test keeps the slave open, as nobody else holds a real device.
-    closeFd(slave);
-
-    const int flags = ::fcntl(master, F_GETFL);
-    if (!ok || flags < 0 || ::fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0 ||
-        ::fcntl(master, F_SETFD, FD_CLOEXEC) != 0) {
-        if (ok)
-            warnErrno("fcntl");
-        closeFd(master);
-        return false;
-    }
-    masterFd_ = master;
-    slavePath_ = QFile::decodeName(name);
+    masterFd_ = pty.master;
+    slavePath_ = pty.slavePath;
 
     removeLink();
-    if (::symlink(name, QFile::encodeName(linkPath_).constData()) != 0) {
+    if (::symlink(QFile::encodeName(slavePath_).constData(),
+                  QFile::encodeName(linkPath_).constData()) != 0) {
         warnErrno("symlink");
         closeMaster();
         return false;
