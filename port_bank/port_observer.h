@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Someone who wants to see each port's traffic and events as they happen (the session log).
+// Calls come on the window thread, from inside the port bank; an observer must return at once
+// and must not call back into the bank. Indexes are 0 to 15 (port number - 1).
+class PortObserver {
+public:
+    enum class Event {
+        Opened,   // detail: "<device> <settings text>"
+        InUse,    // the opening pass found the port held elsewhere; detail: the device
+        Lost,     // the device went away while open; detail: the device
+        Returned, // opened again after a loss; detail: "<device> <settings text>"
+        Dropped,  // received bytes dropped by the receive bound; detail: the byte count
+    };
+
+    virtual ~PortObserver() = default;
+    // One command, exactly the bytes handed to this port's output.
+    virtual void commandSent(int index, const QByteArray& bytes) = 0;
+    // Bytes as they came off the line, before decoding, in arrival order.
+    virtual void bytesReceived(int index, const QByteArray& bytes) = 0;
+    virtual void portEvent(int index, Event event, const QString& detail) = 0;
+};
