@@ -2,8 +2,14 @@
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-bool isBodyByte(char c) { return c > ' ' && c < 0x7f && c != ':' && c != '.'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+bool isBodyByte(char c)
+{
+    return c > ' ' && c < 0x7f && c != ':' && c != '.';
+}
 
 } // namespace
 

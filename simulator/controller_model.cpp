@@ -71,8 +71,7 @@ void ControllerModel::apply(const Instruction& instruction, std::int64_t nowMs)
     for (const ChannelSetting& setting : instruction.settings) {
         // Clipped to the channels that exist: "0-9999" costs 32 steps, not 10000.
         const std::uint32_t last = std::min(setting.last, count == 0 ? 0 : count - 1);
-        for (std::uint32_t channel = setting.first; channel <= last && channel < count;
-             ++channel) {
+        for (std::uint32_t channel = setting.first; channel <= last && channel < count; ++channel) {
             setChannel(channel, setting.pattern[(channel - setting.first) % setting.pattern.size()],
                        nowMs);
             if (othersOff)

@@ -71,11 +71,11 @@ int channelLevel(const ChannelState& channel, const ControllerTiming& timing, st
     case 'J':
         return flashThenOn(1, channel, timing, nowMs);
     case 'h':
-        return int(std::min<std::int64_t>(
-            100, channel.fromLevel + elapsed(channel, nowMs) * 100 / fadeFull));
+        return int(std::min<std::int64_t>(100, channel.fromLevel +
+                                                   elapsed(channel, nowMs) * 100 / fadeFull));
     case 'i':
-        return int(std::max<std::int64_t>(
-            0, channel.fromLevel - elapsed(channel, nowMs) * 100 / fadeFull));
+        return int(std::max<std::int64_t>(0, channel.fromLevel -
+                                                 elapsed(channel, nowMs) * 100 / fadeFull));
     default:
         return 0;
     }

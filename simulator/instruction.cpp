@@ -4,7 +4,10 @@
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // A decimal number at pos: at least one digit. Long runs of digits saturate rather than
 // overflow, so that "99999999999999999999" reads as too large instead of wrapping around.

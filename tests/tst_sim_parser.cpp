@@ -8,7 +8,10 @@
 
 namespace {
 
-SimulatedController::Options channels32() { return {}; }
+SimulatedController::Options channels32()
+{
+    return {};
+}
 
 // The letters of the status line, one per channel.
 QByteArray letters(const SimulatedController& controller)
@@ -17,7 +20,10 @@ QByteArray letters(const SimulatedController& controller)
     return line.mid(2, line.size() - 4);
 }
 
-QByteArray repeated(const char* letter, int times) { return QByteArray(letter).repeated(times); }
+QByteArray repeated(const char* letter, int times)
+{
+    return QByteArray(letter).repeated(times);
+}
 
 } // namespace
 
@@ -47,8 +53,8 @@ void TestSimParser::commandsSetTheirChannels_data()
     const QByteArray allB = repeated("B", 32);
     // The reference text's samples.
     QTest::newRow("all on") << QByteArray() << QByteArray(":::ZAVA.") << allA;
-    QTest::newRow("all on by a range, clipped") << QByteArray() << QByteArray(":::ZAVB0-9999.")
-                                                << allA;
+    QTest::newRow("all on by a range, clipped")
+        << QByteArray() << QByteArray(":::ZAVB0-9999.") << allA;
     QTest::newRow("all off") << QByteArray(":::ZAVA.") << QByteArray(":::ZAVB.") << allB;
     QTest::newRow("one on, others kept")
         << QByteArray(":::ZAVC.") << QByteArray(":::ZAVZ1A.") << "CA" + repeated("C", 30);
@@ -67,57 +73,56 @@ void TestSimParser::commandsSetTheirChannels_data()
         << "ABABABAAAA" + repeated("B", 11) + repeated("A", 11);
     QTest::newRow("example 1") << QByteArray(":::ZAVA.") << QByteArray(":::ZAVB1C3D,5N,12-20.")
                                << QByteArray("BCBDBNBBBBBBAAAAAAAAABBBBBBBBBBB");
-    QTest::newRow("example 2") << QByteArray(":::ZAVA.")
-                               << QByteArray(":::ZAVZ1E2F3G,30Y,12-20B.")
+    QTest::newRow("example 2") << QByteArray(":::ZAVA.") << QByteArray(":::ZAVZ1E2F3G,30Y,12-20B.")
                                << QByteArray("AEFGAAAAAAAABBBBBBBBBAAAAAAAAABA");
     QTest::newRow("example 3") << QByteArray(":::ZAVA.")
                                << QByteArray(":::ZAVB10AABBAAAA20CD30EFG.")
                                << QByteArray("BBBBBBBBBBAABBAAAABBCDBBBBBBBBEF");
-    QTest::newRow("example 4, block fill") << QByteArray() << QByteArray(":::ZAVB0-1999(EFG).")
-                                           << repeated("EFG", 10) + "EF";
+    QTest::newRow("example 4, block fill")
+        << QByteArray() << QByteArray(":::ZAVB0-1999(EFG).") << repeated("EFG", 10) + "EF";
     // The presets' defaults.
-    QTest::newRow("preset all flash") << QByteArray() << QByteArray(":::ZAVC.") << repeated("C", 32);
-    QTest::newRow("preset single on") << QByteArray() << QByteArray(":::ZAVZ0A.")
-                                      << "A" + repeated("B", 31);
-    QTest::newRow("preset single off") << QByteArray(":::ZAVA.") << QByteArray(":::ZAVZ0B.")
-                                       << "B" + repeated("A", 31);
-    QTest::newRow("preset single flash") << QByteArray() << QByteArray(":::ZAVZ0C.")
-                                         << "C" + repeated("B", 31);
+    QTest::newRow("preset all flash")
+        << QByteArray() << QByteArray(":::ZAVC.") << repeated("C", 32);
+    QTest::newRow("preset single on")
+        << QByteArray() << QByteArray(":::ZAVZ0A.") << "A" + repeated("B", 31);
+    QTest::newRow("preset single off")
+        << QByteArray(":::ZAVA.") << QByteArray(":::ZAVZ0B.") << "B" + repeated("A", 31);
+    QTest::newRow("preset single flash")
+        << QByteArray() << QByteArray(":::ZAVZ0C.") << "C" + repeated("B", 31);
     QTest::newRow("preset range") << QByteArray() << QByteArray(":::ZAVB0-5,7-20A.")
                                   << "AAAAAABAAAAAAAAAAAAAA" + repeated("B", 11);
-    QTest::newRow("preset block fill") << QByteArray(":::ZAVA.") << QByteArray(":::ZAVB0-9999(EFG).")
-                                       << repeated("EFG", 10) + "EF";
+    QTest::newRow("preset block fill")
+        << QByteArray(":::ZAVA.") << QByteArray(":::ZAVB0-9999(EFG).")
+        << repeated("EFG", 10) + "EF";
     // Both sweeps, and the timed sweep after the fast one has left its prefix behind: the range
     // command counts, the channel and '.' after it are stray bytes.
-    QTest::newRow("timed sweep step") << QByteArray(":::::::::::ZAVB6.")
-                                      << QByteArray(":::::::::::ZAVB7.")
-                                      << "BBBBBBBA" + repeated("B", 24);
-    QTest::newRow("timed sweep end") << QByteArray(":::::::::::ZAVB31.") << QByteArray(":::ZAVB.")
-                                     << allB;
-    QTest::newRow("fast sweep, clipped") << QByteArray(":::ZAVA.")
-                                         << QByteArray(":::::::::::::::::::ZAVB12-72.")
-                                         << repeated("B", 12) + repeated("A", 20);
-    QTest::newRow("stale fast prefix") << QByteArray()
-                                       << QByteArray(":::::::::::::::::::ZAVB31-91.5.")
-                                       << repeated("B", 31) + "A";
+    QTest::newRow("timed sweep step")
+        << QByteArray(":::::::::::ZAVB6.") << QByteArray(":::::::::::ZAVB7.")
+        << "BBBBBBBA" + repeated("B", 24);
+    QTest::newRow("timed sweep end")
+        << QByteArray(":::::::::::ZAVB31.") << QByteArray(":::ZAVB.") << allB;
+    QTest::newRow("fast sweep, clipped")
+        << QByteArray(":::ZAVA.") << QByteArray(":::::::::::::::::::ZAVB12-72.")
+        << repeated("B", 12) + repeated("A", 20);
+    QTest::newRow("stale fast prefix")
+        << QByteArray() << QByteArray(":::::::::::::::::::ZAVB31-91.5.") << repeated("B", 31) + "A";
     // The further forms: chained letters, ranges with one letter, dimming.
-    QTest::newRow("consecutive letters") << QByteArray() << QByteArray(":::ZAVZ10AABB.")
-                                         << "BBBBBBBBBBAABB" + repeated("B", 18);
-    QTest::newRow("range with a letter") << QByteArray(":::ZAVA.") << QByteArray(":::ZAVZ10-20B.")
-                                         << repeated("A", 10) + repeated("B", 11) +
-                                                repeated("A", 11);
-    QTest::newRow("dimming and running") << QByteArray() << QByteArray(":::ZAVB0abcdefghijk,20OPQ.")
-                                         << "abcdefghijk" + repeated("B", 9) + "OPQ" +
-                                                repeated("B", 9);
-    QTest::newRow("Z in a B list keeps") << QByteArray(":::ZAVC.") << QByteArray(":::ZAVB2Z,4.")
-                                         << "BBCBA" + repeated("B", 27);
-    QTest::newRow("later items win") << QByteArray() << QByteArray(":::ZAVB0-3,2B.")
-                                     << "AABA" + repeated("B", 28);
-    QTest::newRow("channels beyond the last ignored") << QByteArray()
-                                                      << QByteArray(":::ZAVZ31AA,40-65535C.")
-                                                      << repeated("B", 31) + "A";
-    QTest::newRow("empty Z list changes nothing") << QByteArray(":::ZAVC.")
-                                                  << QByteArray(":::ZAVZ.") << repeated("C", 32);
+    QTest::newRow("consecutive letters")
+        << QByteArray() << QByteArray(":::ZAVZ10AABB.") << "BBBBBBBBBBAABB" + repeated("B", 18);
+    QTest::newRow("range with a letter")
+        << QByteArray(":::ZAVA.") << QByteArray(":::ZAVZ10-20B.")
+        << repeated("A", 10) + repeated("B", 11) + repeated("A", 11);
+    QTest::newRow("dimming and running")
+        << QByteArray() << QByteArray(":::ZAVB0abcdefghijk,20OPQ.")
+        << "abcdefghijk" + repeated("B", 9) + "OPQ" + repeated("B", 9);
+    QTest::newRow("Z in a B list keeps")
+        << QByteArray(":::ZAVC.") << QByteArray(":::ZAVB2Z,4.") << "BBCBA" + repeated("B", 27);
+    QTest::newRow("later items win")
+        << QByteArray() << QByteArray(":::ZAVB0-3,2B.") << "AABA" + repeated("B", 28);
+    QTest::newRow("channels beyond the last ignored")
+        << QByteArray() << QByteArray(":::ZAVZ31AA,40-65535C.") << repeated("B", 31) + "A";
+    QTest::newRow("empty Z list changes nothing")
+        << QByteArray(":::ZAVC.") << QByteArray(":::ZAVZ.") << repeated("C", 32);
 }
 
 void TestSimParser::commandsSetTheirChannels()
@@ -179,7 +184,8 @@ void TestSimParser::readStatusAnswersAtOnce()
 
 void TestSimParser::commandsMayArriveInAnyPieces()
 {
-    const QByteArray stream = " :::ZAVB0-9999.\r\n:::::::::::ZAVB3.junk:::ZAVZ1E2F3G,30Y.:::G:::ZAVZ9(.";
+    const QByteArray stream =
+        " :::ZAVB0-9999.\r\n:::::::::::ZAVB3.junk:::ZAVZ1E2F3G,30Y.:::G:::ZAVZ9(.";
     SimulatedController whole(channels32());
     const QByteArray wholeReplies = whole.receive(stream, 0);
     QCOMPARE(whole.accepted(), 4);
@@ -226,7 +232,9 @@ void TestSimParser::badInputIsRefusedCountedAndChangesNothing_data()
     QTest::newRow("speed 201") << QByteArray("::::STB201.") << 1;
     QTest::newRow("address too long") << QByteArray(":SET_BOARD_ADR=01234.") << 1;
     QTest::newRow("address not hex") << QByteArray(":SET_BOARD_ADR=01G3.") << 1;
-    QTest::newRow("not ASCII in a command") << QByteArray(":::ZAV\xb5" "B.") << 1;
+    QTest::newRow("not ASCII in a command") << QByteArray(":::ZAV\xb5"
+                                                          "B.")
+                                            << 1;
     QTest::newRow("not ASCII between") << QByteArray("\xff\xfe\x00\x80", 4) << 1;
     QTest::newRow("status inside a word") << QByteArray(":::ZAVG.") << 1;
     QTest::newRow("each failure once") << QByteArray("x:::ZAVB1X.yy:::.z") << 5;
@@ -292,7 +300,8 @@ void TestSimParser::acknowledgementsAndDrops()
     for (int i = 0; i < 1000; ++i)
         lossy.receive(":::ZAVZ0Y.", 0);
     QCOMPARE(lossy.accepted() + lossy.dropped(), 1000);
-    QVERIFY2(lossy.dropped() > 200 && lossy.dropped() < 400, qPrintable(QString::number(lossy.dropped())));
+    QVERIFY2(lossy.dropped() > 200 && lossy.dropped() < 400,
+             qPrintable(QString::number(lossy.dropped())));
 }
 
 void TestSimParser::relaysIgnoreDimmingAndYOnlyInvertsOnAndOff()
