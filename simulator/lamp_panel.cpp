@@ -16,7 +16,7 @@ constexpr int kHeader = 18;
 constexpr int kLabelWidth = 96;
 constexpr int kLampPitch = 12;
 constexpr int kLamp = 9;
-constexpr int kInfoWidth = 250;
+constexpr int kInfoWidth = 190;
 constexpr int kMaxLampsPerRow = 64; // wider controllers are shown up to here
 
 bool moves(char letter)
