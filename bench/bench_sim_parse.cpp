@@ -7,8 +7,8 @@
 //    ports as fast as the ptys take it; the ports parse on this thread's event loop;
 // c) Lightbench at full speed: the window's fast sweep to sixteen ptys whose far ends only read;
 // d) the two together: the window's fast sweep to sixteen simulated ports served by a thread of
-//    their own (as the separate program would be); what they take, and what is still waiting in
-//    the ptys when the sweep stops.
+//    their own (as the separate program would be); what they take, and how much is still queued
+//    (in the window's output or the ptys) when the sweep stops.
 //
 // Usage: bench_sim_parse [seconds]   (per run, default 10)
 #include "bench_support.h"
@@ -220,7 +220,7 @@ Rate lightbenchFullSpeed(double seconds)
 // d) The window's fast sweep to simulated ports on a thread of their own.
 struct Together {
     Rate rate;
-    qint64 waitingAtStop = 0; // commands sent but not yet parsed when the sweep stopped
+    qint64 waitingAtStop = 0; // commands parsed only after the sweep stopped
     bool ok = false;
 };
 
@@ -328,8 +328,8 @@ int main(int argc, char** argv)
     std::printf("\n  ratio b / c (what the simulator takes / what Lightbench sends): %.2f (target "
                 ">= 1) %s\n",
                 ratio, ratio >= 1 ? "ok" : "BELOW TARGET");
-    std::printf("  d) commands still waiting in the ptys when the sweep stopped: %lld over 16 "
-                "ports; every port parsed all it got, none rejected: %s\n",
+    std::printf("  d) commands parsed after the stop (still queued in the window's output or the "
+                "ptys): %lld over 16 ports; every port parsed all it got, none rejected: %s\n",
                 together.waitingAtStop, together.ok ? "yes" : "NO");
     printLoad("a", a0, a1);
     printLoad("b", a1, b1);
