@@ -43,14 +43,14 @@ void TestOpeningPass::eachPortIsClassifiedByItsOwnOutcome()
     RecordingView view;
     runOpeningPass(bank, view);
     QCOMPARE(view.yields, 16);
-    QCOMPARE(view.shown[2], (PortStatus{QStringLiteral("串口3"), PortStatusColour::Green}));
-    QCOMPARE(view.shown[6], (PortStatus{QStringLiteral("串口7"), PortStatusColour::LightGray}));
-    QCOMPARE(view.shown[3], (PortStatus{QStringLiteral("串口4"), PortStatusColour::LightGray}));
+    QCOMPARE(view.shown[2], (PortStatus{QStringLiteral("串口3"), 0x00FF00u}));
+    QCOMPARE(view.shown[6], (PortStatus{QStringLiteral("串口7"), 0xC0C0C0u}));
+    QCOMPARE(view.shown[3], (PortStatus{QStringLiteral("串口4"), 0xC0C0C0u}));
     // The next pass finds port 3 open (its own steps fail with 8005) and keeps it green; the
     // port after it, which has no device, is gray, not blue.
     runOpeningPass(bank, view);
-    QCOMPARE(view.shown[2].rgb, PortStatusColour::Green);
-    QCOMPARE(view.shown[3].rgb, PortStatusColour::LightGray);
+    QCOMPARE(view.shown[2].rgb, 0x00FF00u);
+    QCOMPARE(view.shown[3].rgb, 0xC0C0C0u);
 }
 
 void TestOpeningPass::whatOtherHandlersLeaveInTheLastErrorCodeDoesNotColourAPort()
@@ -64,9 +64,9 @@ void TestOpeningPass::whatOtherHandlersLeaveInTheLastErrorCodeDoesNotColourAPort
         bank.lastError().code = yield % 2 == 0 ? PortError::AlreadyOpen : PortError::NotOpen;
     };
     runOpeningPass(bank, view);
-    QCOMPARE(view.shown[14], (PortStatus{QStringLiteral("串口15"), PortStatusColour::LightGray}));
-    QCOMPARE(view.shown[15], (PortStatus{QStringLiteral("串口16"), PortStatusColour::Green}));
-    QCOMPARE(view.shown[0].rgb, PortStatusColour::LightGray);
+    QCOMPARE(view.shown[14], (PortStatus{QStringLiteral("串口15"), 0xC0C0C0u}));
+    QCOMPARE(view.shown[15], (PortStatus{QStringLiteral("串口16"), 0x00FF00u}));
+    QCOMPARE(view.shown[0].rgb, 0xC0C0C0u);
 }
 
 QTEST_GUILESS_MAIN(TestOpeningPass)

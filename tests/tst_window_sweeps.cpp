@@ -179,10 +179,12 @@ void TestWindowSweeps::presetsSendTheirBoxesUnchanged()
 {
     PtyPeer peer;
     Bench bench({{1, peer.linkPath()}});
-    QTest::mouseClick(bench.form.Command1[0], Qt::LeftButton);
-    QCOMPARE(peer.readExactly(8), QByteArray(":::ZAVA."));
-    QTest::mouseClick(bench.form.Command1[6], Qt::LeftButton);
-    QCOMPARE(peer.readExactly(4), QByteArray(":::G"));
+    // Each button sends its own box's default, in the order pressed.
+    for (int i : {0, 1, 2, 3, 4, 5, 6, 7, 8, 5})
+        QTest::mouseClick(bench.form.Command1[i], Qt::LeftButton);
+    const QByteArray defaults(":::ZAVA.:::ZAVB.:::ZAVC.:::ZAVZ0A.:::ZAVZ0B.:::ZAVZ0C.:::G"
+                              ":::ZAVB0-5,7-20A.:::ZAVB0-9999(EFG).:::ZAVZ0C.");
+    QCOMPARE(peer.readExactly(defaults.size()), defaults);
     bench.form.Text1[3]->setText(QStringLiteral(":::ZAVZ1A."));
     QTest::mouseClick(bench.form.Command1[3], Qt::LeftButton);
     QCOMPARE(peer.readExactly(10), QByteArray(":::ZAVZ1A."));
