@@ -22,7 +22,7 @@ struct Bench : WindowBench {
 
 // Starts the fast sweep with a click through the window's event system and collects what the
 // peer receives; once stopWhen() holds, clicks `stopSlot` (inside the sweep's own yield, as the
-// operator's click would be) and returns everything received until the line falls quiet.
+// operator's click would be) and returns everything received once the port has sent it all.
 QByteArray runFastSweep(Form1& form, PtyPeer& peer,
                         const std::function<bool(const QByteArray&)>& stopWhen,
                         const char* stopSlot)
@@ -39,9 +39,10 @@ QByteArray runFastSweep(Form1& form, PtyPeer& peer,
     });
     watcher.start(1);
     QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
+    // The sweep runs inside this wait, so once it returns the sweep has stopped.
     if (!QTest::qWaitFor([&] { return clicked; }, 10000))
         return received;
-    QTest::qWait(150);
+    QTest::qWaitFor([&] { return form.portBank().port(0).pendingOutput() == 0; }, 10000);
     watcher.stop();
     return received + peer.readAvailable(100);
 }
@@ -107,15 +108,18 @@ void TestWindowSweeps::timedSweepSendsTheWorkedSequenceOnItsTimer()
     QCOMPARE(peer.readExactly(expected.size(), 10000), expected);
     bench.form.Command4_Click(); // stop
     QVERIFY(!bench.form.Timer1->isEnabled());
+    QVERIFY(
+        QTest::qWaitFor([&] { return bench.form.portBank().port(0).pendingOutput() == 0; }, 10000));
     QByteArray wire = expected + peer.readAvailable(50);
-    QTest::qWait(50);
-    QCOMPARE(peer.readAvailable(0), QByteArray());
+    QCOMPARE(peer.readAvailable(50), QByteArray());
     // Restarted, it goes on from where it stood: the whole stream stays one sequence.
     const qsizetype before = wire.count("ZAVB");
     bench.form.Command4_Click();
     while (wire.count("ZAVB") < before + 3)
         wire += peer.readAvailable(1000);
     bench.form.Command4_Click();
+    QVERIFY(
+        QTest::qWaitFor([&] { return bench.form.portBank().port(0).pendingOutput() == 0; }, 10000));
     wire += peer.readAvailable(50);
     QCOMPARE(wire, timedCycleFromTheStart(int(wire.count("ZAVB"))));
 }
