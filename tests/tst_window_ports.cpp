@@ -115,6 +115,10 @@ void TestWindowPorts::aPortThatTakesNothingMoreDoesNotStarveThePortsAfterIt()
         QCoreApplication::processEvents();
     }
     QCOMPARE(result, PortError::OutputFull);
+    // Topped up to the last byte, so that not even a short command fits any more.
+    for (int i = 0; i < 1000 && port2.output(QStringLiteral("y")) == PortError::None; ++i) {
+    }
+    QCOMPARE(port2.output(QStringLiteral("y")), PortError::OutputFull);
 
     // Every other port still gets every command, the ones after the full port included.
     bench.form.SendToAllPorts(QStringLiteral(":::ZAVA."));
@@ -147,6 +151,10 @@ void TestWindowPorts::handlersPendingWhenAPassStartsRunBetweenItsPorts()
     QCOMPARE(one.readExactly(8), QByteArray(":::ZAVA."));
     QCOMPARE(bench.status(15), (PortStatus{QStringLiteral("串口16"), 0x00FF00u}));
     QCOMPARE(sixteen.readAvailable(100), QByteArray());
+    // Once open, port 16 gets what is sent from then on, as port 1 does.
+    bench.form.Command1_Click(1);
+    QCOMPARE(one.readExactly(8), QByteArray(":::ZAVB."));
+    QCOMPARE(sixteen.readExactly(8), QByteArray(":::ZAVB."));
 }
 
 void TestWindowPorts::aPortHeldElsewhereShowsBlueUntilReleased()
