@@ -44,7 +44,6 @@
 #include "main_window/text_box.h"
 #include "main_window/window_timer.h"
 #include "port_bank/explicit_port_directory.h"
-#include "port_bank/port_status.h"
 #include "port_bank/serial_port.h"
 #include "pty_peer.h"
 
@@ -130,7 +129,7 @@ struct Bench {
     bool isGreen(int index) const
     {
         return form.Label9[index]->foreColor() == 0x00FF00u &&
-               form.Label9[index]->text() == portCaption(index + 1);
+               form.Label9[index]->text() == QStringLiteral("串口%1").arg(index + 1);
     }
     QByteArray status(int index) const
     {
@@ -735,10 +734,12 @@ void TestWindowBadInput::intervalBoxKeepsBothTimersInRange()
     form.Timer3->setEnabled(true);
     form.Command4_Click();
     const bool ticking = interval != 0 && interval <= 1000;
+    bool enoughTicks = false;
     if (ticking)
-        QTest::qWaitFor([&] { return sweepTicks >= 3 && passTicks >= 3; }, 3 * interval + 10000);
+        enoughTicks = QTest::qWaitFor([&] { return sweepTicks >= 3 && passTicks >= 3; },
+                                      3 * interval + 10000);
     else
-        QTest::qWait(150); // long enough for a tick at any interval that should give none
+        QTest::qWait(150); // a timer that should stay silent gets the chance to tick anyway
     form.Command4_Click();
     form.Timer3->setEnabled(false);
     QVERIFY(!form.Timer1->isEnabled());
@@ -746,7 +747,7 @@ void TestWindowBadInput::intervalBoxKeepsBothTimersInRange()
         QCOMPARE(sweepTicks, 0);
         QCOMPARE(passTicks, 0);
     } else {
-        QVERIFY2(sweepTicks >= 3 && passTicks >= 3,
+        QVERIFY2(enoughTicks,
                  qPrintable(
                      QStringLiteral("%1 sweep and %2 pass ticks").arg(sweepTicks).arg(passTicks)));
     }

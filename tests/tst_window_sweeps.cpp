@@ -42,7 +42,8 @@ QByteArray runFastSweep(Form1& form, PtyPeer& peer,
     // The sweep runs inside this wait, so once it returns the sweep has stopped.
     if (!QTest::qWaitFor([&] { return clicked; }, 10000))
         return received;
-    QTest::qWaitFor([&] { return form.portBank().port(0).pendingOutput() == 0; }, 10000);
+    if (!QTest::qWaitFor([&] { return form.portBank().port(0).pendingOutput() == 0; }, 10000))
+        qWarning("port 1 still holds output after 10 s");
     watcher.stop();
     return received + peer.readAvailable(100);
 }
@@ -136,7 +137,7 @@ void TestWindowSweeps::intervalBoxSetsBothTimersAsItIsTyped()
     QCOMPARE(seen, (QList<QPair<int, int>>{{0, 0}, {5, 5}, {50, 50}, {500, 500}}));
     QVERIFY(!bench.form.Timer1->isEnabled()); // typing does not start the sweep
     bench.form.Text8->setText(QStringLiteral("99999999999"));
-    QCOMPARE(bench.form.Timer1->interval(), WindowTimer::kMaxInterval);
+    QCOMPARE(bench.form.Timer1->interval(), 65535);
     bench.form.Text8->setText(QStringLiteral("-5"));
     QCOMPARE(bench.form.Timer3->interval(), 0);
 }

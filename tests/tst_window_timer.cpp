@@ -79,7 +79,7 @@ void TestWindowTimer::intervalIsClampedToWhatTheWindowAccepts()
     timer.setInterval(-1);
     QCOMPARE(timer.interval(), 0);
     timer.setInterval(70000);
-    QCOMPARE(timer.interval(), WindowTimer::kMaxInterval);
+    QCOMPARE(timer.interval(), 65535);
     timer.setInterval(std::numeric_limits<int>::min());
     QCOMPARE(timer.interval(), 0);
 }
@@ -130,7 +130,7 @@ void TestWindowTimer::aYieldingHandlerNestsOnlyBoundedly()
         --depth;
     });
     // Poll until a tick has come in during another's yield.
-    QTest::qWaitFor([&] { return deepest >= 2 && ticks > 10; }, 10000);
+    QVERIFY(QTest::qWaitFor([&] { return deepest >= 2 && ticks > 10; }, 10000));
     timer.setEnabled(false);
     QVERIFY(ticks > 1);
     QVERIFY2(deepest <= WindowTimer::kMaxNesting, qPrintable(QString::number(deepest)));
