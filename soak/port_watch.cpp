@@ -120,7 +120,8 @@ void PortWatch::look(int index, bool colourChanged)
         note(QStringLiteral("port %1 turned green while its device was away").arg(index + 1));
         return;
     }
-    if (form_.portBank().port(index).isOpen()) {
+    // Open again, not still open on the device that went: the loss must have closed it first.
+    if (outage.closedNs >= 0 && form_.portBank().port(index).isOpen()) {
         outage.greenNs = now;
         outage.slowPass = !intervalWasOneMsBetween(outage.returnNs, now);
     }
@@ -152,6 +153,17 @@ void PortWatch::note(const QString& text)
 {
     if (counts_.notes.size() < kNoteLimit)
         counts_.notes.append(text);
+}
+
+bool PortWatch::everyReturnSettled() const
+{
+    QMutexLocker locker(&lock_);
+    for (int i = firstFaulty_; i < kPorts; ++i) {
+        const auto& outages = outages_[std::size_t(i)];
+        if (!outages.empty() && (outages.back().returnNs < 0 || outages.back().greenNs < 0))
+            return false;
+    }
+    return true;
 }
 
 PortWatch::Results PortWatch::results() const

@@ -46,6 +46,9 @@ public:
         std::array<int, 4> awayColours{}; // gray, red, blue, other shown during losses
         QStringList notes;
     };
+    // Whether every faulty port has its device back and has turned green with it open again.
+    // Any thread.
+    bool everyReturnSettled() const;
     // After the run: every return should have turned green by now.
     Results results() const;
 
