@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <optional>
@@ -24,6 +25,30 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+
+// What the code under test asks of a line's driver. A pty keeps neither parity enable nor the
+// character size it is given, so those are seen here, on their way to the driver (Qt sets one
+// field at a time, each time on what it read back), while the rest is read back from the line.
+namespace {
+struct LineRequests {
+    int count = 0;
+    bool parityEnabled = false; // in any request
+    bool otherThan8Bits = false;
+};
+LineRequests lineRequests;
+} // namespace
+
+extern "C" int tcsetattr(int fd, int action, const termios* settings)
+{
+    using Real = int (*)(int, int, const termios*);
+    static const Real real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "tcsetattr"));
+    if (settings) {
+        ++lineRequests.count;
+        lineRequests.parityEnabled |= (settings->c_cflag & PARENB) != 0;
+        lineRequests.otherThan8Bits |= (settings->c_cflag & CSIZE) != CS8;
+    }
+    return real(fd, action, settings);
+}
 
 namespace {
 
@@ -506,17 +531,21 @@ void TestSerialPort::settingsReachTheLine_data()
     // An open pty refuses even parity (Qt reads PARENB back and finds it gone); opening with it
     // works, and is what shows the line without PARODD.
     QTest::addColumn<bool>("openPortTakesIt");
+    // Asked of the driver: parity enable, and 8 data bits throughout.
+    QTest::addColumn<bool>("parityEnabled");
 
-    QTest::newRow("9600,n,8,1") << "9600,n,8,1" << int(B9600) << false << 0 << true;
-    QTest::newRow("even is not odd") << "38400,e,8,1" << int(B38400) << false << 0 << false;
+    QTest::newRow("9600,n,8,1") << "9600,n,8,1" << int(B9600) << false << 0 << true << false;
+    QTest::newRow("even is not odd") << "38400,e,8,1" << int(B38400) << false << 0 << false << true;
     QTest::newRow("upper-case even, two stop bits")
-        << "4800,E,8,2" << int(B4800) << true << 0 << false;
-    QTest::newRow("57600,o,8,2") << "57600,o,8,2" << int(B57600) << true << int(PARODD) << true;
+        << "4800,E,8,2" << int(B4800) << true << 0 << false << true;
+    QTest::newRow("57600,o,8,2") << "57600,o,8,2" << int(B57600) << true << int(PARODD) << true
+                                 << true;
     QTest::newRow("1.5 stop bits as two")
-        << "19200,M,8,1.5" << int(B19200) << true << int(PARODD | CMSPAR) << true;
-    QTest::newRow("230400,s,8,1") << "230400,s,8,1" << int(B230400) << false << int(CMSPAR) << true;
+        << "19200,M,8,1.5" << int(B19200) << true << int(PARODD | CMSPAR) << true << true;
+    QTest::newRow("230400,s,8,1") << "230400,s,8,1" << int(B230400) << false << int(CMSPAR) << true
+                                  << true;
     QTest::newRow("1200,m,8,2") << "1200,m,8,2" << int(B1200) << true << int(PARODD | CMSPAR)
-                                << true;
+                                << true << true;
 }
 
 void TestSerialPort::settingsReachTheLine()
@@ -526,8 +555,12 @@ void TestSerialPort::settingsReachTheLine()
     QFETCH(bool, twoStopBits);
     QFETCH(int, parityFlags);
     QFETCH(bool, openPortTakesIt);
+    QFETCH(bool, parityEnabled);
 
     const auto check = [&] {
+        QVERIFY(lineRequests.count > 0);
+        QCOMPARE(lineRequests.parityEnabled, parityEnabled);
+        QVERIFY(!lineRequests.otherThan8Bits);
         const std::optional<termios> line = lineSettings(peer->slavePath());
         QVERIFY(line.has_value());
         QCOMPARE(int(cfgetospeed(&*line)), speed);
@@ -540,6 +573,7 @@ void TestSerialPort::settingsReachTheLine()
     SerialPort port(directory);
     QCOMPARE(port.setSettings(settings), PortError::None);
     QCOMPARE(port.settings(), settings);
+    lineRequests = {};
     QCOMPARE(port.open(), PortError::None);
     check();
     port.close();
@@ -550,6 +584,7 @@ void TestSerialPort::settingsReachTheLine()
     SerialPort open(directory);
     QCOMPARE(open.open(), PortError::None);
     QCOMPARE(lineSpeed(peer->slavePath()), int(B115200));
+    lineRequests = {};
     QCOMPARE(open.setSettings(settings), PortError::None);
     check();
     QCOMPARE(open.setSettings(settings), PortError::None);
