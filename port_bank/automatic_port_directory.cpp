@@ -1,10 +1,22 @@
 #include "port_bank/automatic_port_directory.h"
 
 #include <QSerialPortInfo>
+#include <utility>
 
 namespace {
 constexpr qint64 kRefreshMs = 500;
 }
+
+QStringList AutomaticPortDirectory::systemSerialDevices()
+{
+    QStringList present;
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo& info : ports)
+        present.append(info.systemLocation());
+    return present;
+}
+
+AutomaticPortDirectory::AutomaticPortDirectory(DeviceLister lister) : lister_(std::move(lister)) {}
 
 QString AutomaticPortDirectory::deviceFor(int portNumber)
 {
@@ -22,10 +34,6 @@ void AutomaticPortDirectory::refreshIfStale()
 {
     if (sinceRefresh_.isValid() && sinceRefresh_.elapsed() < kRefreshMs)
         return;
-    QStringList present;
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo& info : ports)
-        present.append(info.systemLocation());
-    numbering_.update(present);
+    numbering_.update(lister_());
     sinceRefresh_.start();
 }

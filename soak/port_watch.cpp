@@ -25,6 +25,10 @@ PortWatch::PortWatch(Form1& form, int firstFaulty, QObject* parent)
 {
     for (LabelControl* label : form_.Label9)
         label->installEventFilter(this);
+    for (int i = firstFaulty_; i < kPorts; ++i) {
+        connect(&form_.portBank().port(i), &SerialPort::deviceLost, this,
+                [this, i] { noteClosed(i); });
+    }
     // A label that never left green during a loss changes no colour when its device returns.
     auto* sampler = new QTimer(this);
     connect(sampler, &QTimer::timeout, this, [this] {
@@ -93,6 +97,10 @@ void PortWatch::look(int index, bool colourChanged)
     if (outages.empty())
         return;
     Outage& outage = outages.back();
+    // Until the device is back the port cannot open again, so a closed port seen now is the
+    // loss taken note of (or a port that was not open when its device went).
+    if (outage.closedNs < 0 && !form_.portBank().port(index).isOpen())
+        outage.closedNs = now;
     if (outage.greenNs >= 0 || (!colourChanged && outage.returnNs < 0))
         return;
     if (colourChanged && !green) {
@@ -112,10 +120,20 @@ void PortWatch::look(int index, bool colourChanged)
         note(QStringLiteral("port %1 turned green while its device was away").arg(index + 1));
         return;
     }
-    if (form_.portBank().port(index).isOpen()) {
+    // Open again, not still open on the device that went: the loss must have closed it first.
+    if (outage.closedNs >= 0 && form_.portBank().port(index).isOpen()) {
         outage.greenNs = now;
         outage.slowPass = !intervalWasOneMsBetween(outage.returnNs, now);
     }
+}
+
+void PortWatch::noteClosed(int index)
+{
+    const qint64 now = soakNowNs();
+    QMutexLocker locker(&lock_);
+    auto& outages = outages_[std::size_t(index)];
+    if (!outages.empty() && outages.back().closedNs < 0)
+        outages.back().closedNs = now;
 }
 
 bool PortWatch::intervalWasOneMsBetween(qint64 fromNs, qint64 toNs) const
@@ -137,6 +155,17 @@ void PortWatch::note(const QString& text)
         counts_.notes.append(text);
 }
 
+bool PortWatch::everyReturnSettled() const
+{
+    QMutexLocker locker(&lock_);
+    for (int i = firstFaulty_; i < kPorts; ++i) {
+        const auto& outages = outages_[std::size_t(i)];
+        if (!outages.empty() && (outages.back().returnNs < 0 || outages.back().greenNs < 0))
+            return false;
+    }
+    return true;
+}
+
 PortWatch::Results PortWatch::results() const
 {
     QMutexLocker locker(&lock_);
@@ -146,6 +175,12 @@ PortWatch::Results PortWatch::results() const
             ++results.losses;
             if (outage.returnNs >= 0)
                 ++results.returns;
+            if (outage.closedNs >= 0)
+                ++results.lossesClosed;
+            else if (results.notes.size() < kNoteLimit)
+                results.notes.append(
+                    QStringLiteral("port %1 never read as closed after its device went")
+                        .arg(i + 1));
             if (outage.shownNs >= 0 && (outage.returnNs < 0 || outage.shownNs < outage.returnNs)) {
                 ++results.lossesShown;
                 results.shownLostMs.push_back(toMs(outage.shownNs - outage.lossNs));

@@ -9,8 +9,10 @@
 class Form1;
 
 // Follows the status labels. Healthy ports must stay green once the load runs. For each loss of
-// a faulty port it takes how long the label took to leave green, and from the device's return
-// how long until the label was green again with the port really open. Losses and returns are
+// a faulty port it notes whether the port closed (its loss was noticed, or it was not open at
+// all), and from the device's return how long until the label was green again with the port
+// really open. How long the label took to leave green is a figure only: a device that is back
+// before the next pass looks at it may never show gray, and rightly so. Losses and returns are
 // reported from the peer thread; the labels are read in the window's thread, on every colour
 // change (an event filter) and from a timer for a return that changed no colour.
 class PortWatch : public QObject {
@@ -32,6 +34,7 @@ public:
     struct Results {
         int losses = 0;
         int returns = 0;
+        int lossesClosed = 0; // the port read as closed after the loss
         int lossesShown = 0;  // the label left green while the device was away
         int returnsGreen = 0; // green again, port open
         int returnsGreenAtOneMs = 0;
@@ -43,6 +46,9 @@ public:
         std::array<int, 4> awayColours{}; // gray, red, blue, other shown during losses
         QStringList notes;
     };
+    // Whether every faulty port has its device back and has turned green with it open again.
+    // Any thread.
+    bool everyReturnSettled() const;
     // After the run: every return should have turned green by now.
     Results results() const;
 
@@ -54,10 +60,12 @@ private:
         qint64 lossNs = 0;
         qint64 returnNs = -1;
         qint64 shownNs = -1;
+        qint64 closedNs = -1;
         qint64 greenNs = -1;
         bool slowPass = false;
     };
     void look(int index, bool colourChanged);
+    void noteClosed(int index);
     bool intervalWasOneMsBetween(qint64 fromNs, qint64 toNs) const;
     void note(const QString& text);
 

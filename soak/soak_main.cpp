@@ -150,7 +150,12 @@ private:
                 endLoad(now);
             break;
         case Phase::Draining:
-            if (drained() && now - drainStartNs_ > kSecondNs / 2)
+            // The last device given back may only just have returned, and the loss before it
+            // may only now be noticed: the ports get the time to open again before they are
+            // judged. One still not back by the deadline is reported by the table.
+            if (drained() && watch_.everyReturnSettled() && now - drainStartNs_ > kSecondNs / 2)
+                finish();
+            else if (now - drainStartNs_ > 15 * kSecondNs && drained())
                 finish();
             else if (now - drainStartNs_ > 15 * kSecondNs)
                 stopRun(QStringLiteral("output to the healthy ports did not drain within 15 s"));
@@ -322,13 +327,17 @@ int report(const Options& options, const SoakRun& run, const PeerBench& peers,
                   .arg(peers.returns())
                   .arg(peers.lossesClosed())
                   .arg(peers.lossesRemoved()));
-    table.row(QStringLiteral("losses shown (label left green)"),
+    table.row(QStringLiteral("losses noticed (port closed)"),
+              QStringLiteral("%1 of %2").arg(ports.lossesClosed).arg(ports.losses),
+              QStringLiteral("all"), ports.lossesClosed == ports.losses && ports.losses > 0);
+    // A device back before the next pass may never show gray: how often the label was seen
+    // leaving green is a figure, not a check.
+    table.row(QStringLiteral("losses seen on the label (left green)"),
               QStringLiteral("%1 of %2; median %3 ms, max %4 ms")
                   .arg(ports.lossesShown)
                   .arg(ports.losses)
                   .arg(median(ports.shownLostMs), 0, 'f', 1)
-                  .arg(maximum(ports.shownLostMs), 0, 'f', 1),
-              QStringLiteral("all"), ports.lossesShown == ports.losses);
+                  .arg(maximum(ports.shownLostMs), 0, 'f', 1));
     table.row(QStringLiteral("returns green again (port open)"),
               QStringLiteral("%1 of %2").arg(ports.returnsGreen).arg(ports.returns),
               QStringLiteral("all"), ports.returnsGreen == ports.returns && ports.returns > 0);

@@ -15,6 +15,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -78,6 +79,34 @@ bool PtyPeer::openPair()
         warnErrno("symlink");
         closeMaster();
         return false;
+    }
+    return true;
+}
+
+qsizetype PtyPeer::unreadAtSlave() const
+{
+    const int fd = ::open(QFile::encodeName(slavePath_).constData(),
+                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    int unread = -1;
+    if (::ioctl(fd, FIONREAD, &unread) != 0)
+        unread = -1;
+    closeFd(fd);
+    return unread;
+}
+
+bool PtyPeer::waitUntilUnreadAtSlave(qsizetype n, int timeoutMs) const
+{
+    // The pty hands written bytes to the slave's line discipline from a kernel worker.
+    const QDeadlineTimer deadline(timeoutMs);
+    qsizetype unread;
+    while ((unread = unreadAtSlave()) != n) {
+        if (deadline.hasExpired()) {
+            qWarning("%lld bytes unread at the slave, not %lld", qlonglong(unread), qlonglong(n));
+            return false;
+        }
+        ::usleep(1000);
     }
     return true;
 }

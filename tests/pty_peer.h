@@ -29,6 +29,13 @@ public:
     // Writes to the master side: the code under test receives these bytes.
     bool write(const QByteArray& bytes);
 
+    // Bytes that reached the slave side and nobody has read yet, as the driver counts them
+    // (FIONREAD on a descriptor of our own); -1 when it cannot be asked.
+    qsizetype unreadAtSlave() const;
+    // Waits until the slave side holds exactly n unread bytes, without processing events, so
+    // that no reader on this thread takes them meanwhile. False after timeoutMs.
+    bool waitUntilUnreadAtSlave(qsizetype n, int timeoutMs = 10000) const;
+
     // The device goes away: the master is closed (the slave side sees a hang-up).
     void closeMaster();
     // The link path disappears too, as a device node does when an adapter is unplugged.

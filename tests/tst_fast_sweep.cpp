@@ -25,6 +25,13 @@ namespace {
 
 const QString kEnd = QStringLiteral(":::ZAVB.");
 
+// A range command as it goes on the line: nineteen colons, ZAVB, the first channel, "-", the
+// channel 60 above it and ".".
+QString rangeCommandOf(int first)
+{
+    return QStringLiteral(":::::::::::::::::::ZAVB%1-%2.").arg(first).arg(first + 60);
+}
+
 // Lets the loop run `steps` fast steps, then clicks once inside the last yield.
 void runSteps(FastSweep& sweep, FakeSweepHost& host, int steps)
 {
@@ -126,7 +133,7 @@ void TestFastSweep::twoClicksInOneYield()
     // Only the innermost loop advanced, continuing the shared counter; the outer sent no more.
     QStringList expected;
     for (int m = 1; m <= 6; ++m)
-        expected.append(FastSweep::rangeCommand(m));
+        expected.append(rangeCommandOf(m));
     QCOMPARE(host.sent, expected);
     QCOMPARE(depthAtYield, (QList<int>{1, 1, 1, 2, 2, 2}));
     QCOMPARE(host.flag, QStringLiteral("0"));
@@ -192,12 +199,12 @@ void TestFastSweep::boxesReadAtEveryStep()
     };
     sweep.click(host);
 
-    const QStringList expected{FastSweep::rangeCommand(1), FastSweep::rangeCommand(2), "X",
-                               FastSweep::rangeCommand(10), FastSweep::rangeCommand(11)};
+    const QStringList expected{rangeCommandOf(1), rangeCommandOf(2), "X", rangeCommandOf(10),
+                               rangeCommandOf(11)};
     QCOMPARE(host.sent, expected);
     // The wrap left the operator's edit of Text2 alone; the next range command replaced it.
     QCOMPARE(host.prefixWhenSent.at(2), QStringLiteral("typed by the operator"));
-    QCOMPARE(host.prefix, FastSweep::rangeCommand(11));
+    QCOMPARE(host.prefix, rangeCommandOf(11));
 }
 
 void TestFastSweep::sendsWhatText2Holds()

@@ -5,6 +5,8 @@
 #include "port_bank/port_bank.h"
 #include "pty_peer.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
 
@@ -37,20 +39,33 @@ private slots:
 
 void TestOpeningPass::eachPortIsClassifiedByItsOwnOutcome()
 {
-    PtyPeer three;
-    ExplicitPortDirectory directory({{3, three.linkPath()}, {7, "/nonexistent/ttyUSB7"}});
+    PtyPeer three, five;
+    ForeignHolder holder(five.slavePath(), ForeignHolder::Hold::Flock);
+    QVERIFY(holder.isHolding());
+    QTemporaryDir folder;
+    const QString notATerminal = folder.filePath(QStringLiteral("ttyFILE"));
+    QFile file(notATerminal);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    ExplicitPortDirectory directory({{3, three.linkPath()},
+                                     {5, five.linkPath()},
+                                     {7, "/nonexistent/ttyUSB7"},
+                                     {9, notATerminal}});
     PortBank bank(directory);
     RecordingView view;
     runOpeningPass(bank, view);
     QCOMPARE(view.yields, 16);
-    QCOMPARE(view.shown[2], (PortStatus{QStringLiteral("串口3"), PortStatusColour::Green}));
-    QCOMPARE(view.shown[6], (PortStatus{QStringLiteral("串口7"), PortStatusColour::LightGray}));
-    QCOMPARE(view.shown[3], (PortStatus{QStringLiteral("串口4"), PortStatusColour::LightGray}));
+    QCOMPARE(view.shown[2], (PortStatus{QStringLiteral("串口3"), 0x00FF00u}));
+    QCOMPARE(view.shown[4], (PortStatus{QStringLiteral("占用5"), 0x0000FFu}));
+    QCOMPARE(view.shown[6], (PortStatus{QStringLiteral("串口7"), 0xC0C0C0u}));
+    QCOMPARE(view.shown[8], (PortStatus{QStringLiteral("串口9"), 0xFF0000u}));
+    QCOMPARE(view.shown[3], (PortStatus{QStringLiteral("串口4"), 0xC0C0C0u}));
+    QCOMPARE(view.shown[9], (PortStatus{QStringLiteral("串口10"), 0xC0C0C0u}));
     // The next pass finds port 3 open (its own steps fail with 8005) and keeps it green; the
     // port after it, which has no device, is gray, not blue.
     runOpeningPass(bank, view);
-    QCOMPARE(view.shown[2].rgb, PortStatusColour::Green);
-    QCOMPARE(view.shown[3].rgb, PortStatusColour::LightGray);
+    QCOMPARE(view.shown[2].rgb, 0x00FF00u);
+    QCOMPARE(view.shown[3].rgb, 0xC0C0C0u);
 }
 
 void TestOpeningPass::whatOtherHandlersLeaveInTheLastErrorCodeDoesNotColourAPort()
@@ -64,9 +79,9 @@ void TestOpeningPass::whatOtherHandlersLeaveInTheLastErrorCodeDoesNotColourAPort
         bank.lastError().code = yield % 2 == 0 ? PortError::AlreadyOpen : PortError::NotOpen;
     };
     runOpeningPass(bank, view);
-    QCOMPARE(view.shown[14], (PortStatus{QStringLiteral("串口15"), PortStatusColour::LightGray}));
-    QCOMPARE(view.shown[15], (PortStatus{QStringLiteral("串口16"), PortStatusColour::Green}));
-    QCOMPARE(view.shown[0].rgb, PortStatusColour::LightGray);
+    QCOMPARE(view.shown[14], (PortStatus{QStringLiteral("串口15"), 0xC0C0C0u}));
+    QCOMPARE(view.shown[15], (PortStatus{QStringLiteral("串口16"), 0x00FF00u}));
+    QCOMPARE(view.shown[0].rgb, 0xC0C0C0u);
 }
 
 QTEST_GUILESS_MAIN(TestOpeningPass)

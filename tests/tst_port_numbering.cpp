@@ -1,5 +1,6 @@
 // Port numbers for the automatic mapping: a stable first order, sticky numbers, and the lowest
-// free number for a device that appears later.
+// free number for a device that appears later, also as the directory keeps looking at the system.
+#include "port_bank/automatic_port_directory.h"
 #include "port_bank/port_numbering.h"
 
 #include <QtTest>
@@ -10,6 +11,7 @@ private slots:
     void firstLookNumbersUartsThenUsbThenTheRestInNaturalOrder();
     void devicesKeepTheirNumbersAndNewOnesTakeTheLowestFree();
     void onlySixteenNumbersExist();
+    void theDirectoryKeepsLookingAtTheSystem();
 };
 
 void TestPortNumbering::firstLookNumbersUartsThenUsbThenTheRestInNaturalOrder()
@@ -57,6 +59,30 @@ void TestPortNumbering::onlySixteenNumbersExist()
     numbering.update({"/dev/ttyUSB19"});
     for (int n = 1; n <= 16; ++n)
         QVERIFY(numbering.deviceFor(n) != "/dev/ttyUSB19");
+}
+
+void TestPortNumbering::theDirectoryKeepsLookingAtTheSystem()
+{
+    QStringList present{"/dev/ttyUSB0"};
+    AutomaticPortDirectory directory([&] { return present; });
+    QCOMPARE(directory.deviceFor(1), "/dev/ttyUSB0");
+    QCOMPARE(directory.deviceFor(2), QString());
+    QCOMPARE(directory.deviceFor(17), QString());
+
+    // Plugged in while the program runs: numbered by a later look.
+    present = {"/dev/ttyUSB0", "/dev/ttyACM0"};
+    QTRY_COMPARE_WITH_TIMEOUT(directory.deviceFor(2), QStringLiteral("/dev/ttyACM0"), 10000);
+    // Unplugged: its number waits for it, and a newcomer takes the next free one.
+    present = {"/dev/ttyACM0", "/dev/ttyS0"};
+    QTRY_COMPARE_WITH_TIMEOUT(directory.deviceFor(3), QStringLiteral("/dev/ttyS0"), 10000);
+    QCOMPARE(directory.deviceFor(1), "/dev/ttyUSB0");
+    // Plugged back: its old number, whatever else came meanwhile.
+    present = {"/dev/ttyUSB7", "/dev/ttyUSB0", "/dev/ttyACM0", "/dev/ttyS0"};
+    QTRY_COMPARE_WITH_TIMEOUT(directory.deviceFor(4), QStringLiteral("/dev/ttyUSB7"), 10000);
+    QCOMPARE(directory.deviceFor(1), "/dev/ttyUSB0");
+    QCOMPARE(directory.deviceFor(2), "/dev/ttyACM0");
+    QCOMPARE(directory.deviceFor(3), "/dev/ttyS0");
+    QCOMPARE(directory.deviceFor(5), QString());
 }
 
 QTEST_GUILESS_MAIN(TestPortNumbering)

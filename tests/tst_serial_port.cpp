@@ -6,25 +6,49 @@
 #include "pty_peer.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QMap>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 
 #include <cerrno>
 #include <ctime>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <optional>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+
+// What the code under test asks of a line's driver. A pty keeps neither parity enable nor the
+// character size it is given, so those are seen here, on their way to the driver (Qt sets one
+// field at a time, each time on what it read back), while the rest is read back from the line.
+namespace {
+struct LineRequests {
+    int count = 0;
+    bool parityEnabled = false; // in any request
+    bool otherThan8Bits = false;
+};
+LineRequests lineRequests;
+} // namespace
+
+extern "C" int tcsetattr(int fd, int action, const termios* settings)
+{
+    using Real = int (*)(int, int, const termios*);
+    static const Real real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "tcsetattr"));
+    if (settings) {
+        ++lineRequests.count;
+        lineRequests.parityEnabled |= (settings->c_cflag & PARENB) != 0;
+        lineRequests.otherThan8Bits |= (settings->c_cflag & CSIZE) != CS8;
+    }
+    return real(fd, action, settings);
+}
 
 namespace {
 
@@ -140,6 +164,7 @@ private slots:
     void heldByAnotherProgram();
     void lockFilesOfOthers_data();
     void lockFilesOfOthers();
+    void lockFileOfAnotherUsersLiveProcess();
 
     void outputArrivesByteExact_data();
     void outputArrivesByteExact();
@@ -153,6 +178,7 @@ private slots:
     void refusedSettingsKeepThePrevious();
 
     void lostDeviceClosesAndComesBack();
+    void openWhileALossIsPendingLooksAtTheDeviceAfresh();
     void outputIsBounded();
     void closedAndRetiredPortsRefuse();
 
@@ -310,6 +336,62 @@ void TestSerialPort::lockFilesOfOthers()
     }
 }
 
+void TestSerialPort::lockFileOfAnotherUsersLiveProcess()
+{
+    // A lock file whose owner runs as another user: kill() cannot signal it (EPERM), yet it is
+    // alive and its lock stands. Root may signal anyone, so the test looks as a third user.
+    if (::geteuid() != 0)
+        QSKIP("needs root, to run the lock's owner as one user and look at it as another");
+    constexpr uid_t kOwner = 65534; // nobody
+    constexpr uid_t kOurs = 65533;
+
+    int ready[2];
+    QVERIFY(::pipe2(ready, O_CLOEXEC) == 0);
+    const pid_t owner = ::fork();
+    QVERIFY(owner >= 0);
+    if (owner == 0) {
+        if (::setgid(kOwner) != 0 || ::setuid(kOwner) != 0 || ::write(ready[1], "u", 1) != 1)
+            ::_exit(1);
+        for (;;)
+            ::pause();
+    }
+    ::close(ready[1]);
+    const auto stopOwner = qScopeGuard([&] {
+        ::kill(owner, SIGKILL);
+        ::waitpid(owner, nullptr, 0);
+    });
+    char dropped = 0;
+    QVERIFY2(::read(ready[0], &dropped, 1) == 1, "the lock's owner could not change user");
+    ::close(ready[0]);
+
+    const QString device = peer->slavePath();
+    const QString lockFile = QStringLiteral("/var/lock/LCK..") + device.section(u'/', -1);
+    QVERIFY2(writeLockFile(lockFile, owner), qPrintable(lockFile));
+    const auto removeLockFile = qScopeGuard([&] { QFile::remove(lockFile); });
+    // Ours to remove and the device ours to open, were the lock taken for stale.
+    QVERIFY(::chown(QFile::encodeName(lockFile).constData(), kOurs, kOurs) == 0);
+    QVERIFY(::chmod(QFile::encodeName(device).constData(), 0666) == 0);
+
+    DeviceMap byDevice;
+    byDevice.devices = {{1, device}};
+    SerialPort port(byDevice);
+    std::int32_t result = -1;
+    int signalError = 0;
+    {
+        QVERIFY(::seteuid(kOurs) == 0);
+        const auto back = qScopeGuard([] {
+            if (::seteuid(0) != 0)
+                qFatal("cannot become root again");
+        });
+        signalError = ::kill(owner, 0) == 0 ? 0 : errno;
+        result = port.open();
+    }
+    QCOMPARE(signalError, EPERM);
+    QCOMPARE(result, PortError::AlreadyOpen);
+    QVERIFY(!port.isOpen());
+    QCOMPARE(firstNumberIn(lockFile), long(owner));
+}
+
 void TestSerialPort::outputArrivesByteExact_data()
 {
     QTest::addColumn<QString>("text");
@@ -348,11 +430,13 @@ void TestSerialPort::inputReturnsEverythingPending()
     QByteArray sent;
     for (int i = 0; i < 5000; ++i)
         sent.append(char('a' + i % 26));
+    // The first part is taken from the driver by the event loop, the rest still waits in the
+    // driver when the read comes: one read returns both.
     QVERIFY(peer->write(sent.left(3000)));
-    QTest::qWait(50);
+    QVERIFY(peer->waitUntilUnreadAtSlave(3000));
+    QVERIFY(QTest::qWaitFor([&] { return peer->unreadAtSlave() == 0; }, 10000));
     QVERIFY(peer->write(sent.mid(3000)));
-    // One poll interval later, as the receive poll reads.
-    QTest::qWait(200);
+    QVERIFY(peer->waitUntilUnreadAtSlave(2000));
     QCOMPARE(port.input(received), PortError::None);
     QCOMPARE(received.size(), sent.size());
     QCOMPARE(received, QString::fromLatin1(sent));
@@ -362,7 +446,7 @@ void TestSerialPort::inputReturnsEverythingPending()
 
     // What the driver holds counts too, though no event has let Qt read it yet.
     QVERIFY(peer->write("late"));
-    QThread::msleep(100);
+    QVERIFY(peer->waitUntilUnreadAtSlave(4));
     QCOMPARE(port.input(received), PortError::None);
     QCOMPARE(received, QStringLiteral("late"));
     QVERIFY(port.isOpen());
@@ -380,15 +464,15 @@ void TestSerialPort::manySmallRepliesBetweenTwoReadsHoldLittleMemory()
     SerialPort port(directory);
     QCOMPARE(port.open(), PortError::None);
     const std::size_t before = mallinfo2().uordblks;
-    // A controller answering every command of a 1 ms sweep: a reply of a few bytes every
-    // millisecond for one poll interval, with the event loop running meanwhile.
+    // A controller answering every command of a 1 ms sweep: two hundred replies of a few bytes
+    // between two polls, with the event loop running meanwhile.
     QByteArray sent;
-    QElapsedTimer interval;
-    interval.start();
-    while (interval.elapsed() < 200) {
+    for (int reply = 0; reply < 200; ++reply) {
         QVERIFY(peer->write("OK\r\n"));
         sent += "OK\r\n";
-        QTest::qWait(1);
+        // Each reply is taken by a read of its own, as the event loop takes them.
+        QVERIFY(peer->waitUntilUnreadAtSlave(4));
+        QVERIFY(QTest::qWaitFor([&] { return peer->unreadAtSlave() == 0; }, 10000));
     }
     const std::size_t held = mallinfo2().uordblks - before;
     QString received;
@@ -429,11 +513,11 @@ void TestSerialPort::inputJoinsSplitCharacters()
     QCOMPARE(port.open(), PortError::None);
     QString received;
     QVERIFY(peer->write(first));
-    QTest::qWait(100);
+    QVERIFY(peer->waitUntilUnreadAtSlave(first.size()));
     QCOMPARE(port.input(received), PortError::None);
     QCOMPARE(received, firstText);
     QVERIFY(peer->write(second));
-    QTest::qWait(100);
+    QVERIFY(peer->waitUntilUnreadAtSlave(second.size()));
     QCOMPARE(port.input(received), PortError::None);
     QCOMPARE(received, secondText);
 }
@@ -444,12 +528,24 @@ void TestSerialPort::settingsReachTheLine_data()
     QTest::addColumn<int>("speed");
     QTest::addColumn<bool>("twoStopBits");
     QTest::addColumn<int>("parityFlags"); // PARODD | CMSPAR; a pty keeps no PARENB nor CSIZE
+    // An open pty refuses even parity (Qt reads PARENB back and finds it gone); opening with it
+    // works, and is what shows the line without PARODD.
+    QTest::addColumn<bool>("openPortTakesIt");
+    // Asked of the driver: parity enable, and 8 data bits throughout.
+    QTest::addColumn<bool>("parityEnabled");
 
-    QTest::newRow("9600,n,8,1") << "9600,n,8,1" << int(B9600) << false << 0;
-    QTest::newRow("57600,o,8,2") << "57600,o,8,2" << int(B57600) << true << int(PARODD);
+    QTest::newRow("9600,n,8,1") << "9600,n,8,1" << int(B9600) << false << 0 << true << false;
+    QTest::newRow("even is not odd") << "38400,e,8,1" << int(B38400) << false << 0 << false << true;
+    QTest::newRow("upper-case even, two stop bits")
+        << "4800,E,8,2" << int(B4800) << true << 0 << false << true;
+    QTest::newRow("57600,o,8,2") << "57600,o,8,2" << int(B57600) << true << int(PARODD) << true
+                                 << true;
     QTest::newRow("1.5 stop bits as two")
-        << "19200,M,8,1.5" << int(B19200) << true << int(PARODD | CMSPAR);
-    QTest::newRow("230400,s,8,1") << "230400,s,8,1" << int(B230400) << false << int(CMSPAR);
+        << "19200,M,8,1.5" << int(B19200) << true << int(PARODD | CMSPAR) << true << true;
+    QTest::newRow("230400,s,8,1") << "230400,s,8,1" << int(B230400) << false << int(CMSPAR) << true
+                                  << true;
+    QTest::newRow("1200,m,8,2") << "1200,m,8,2" << int(B1200) << true << int(PARODD | CMSPAR)
+                                << true << true;
 }
 
 void TestSerialPort::settingsReachTheLine()
@@ -458,8 +554,13 @@ void TestSerialPort::settingsReachTheLine()
     QFETCH(int, speed);
     QFETCH(bool, twoStopBits);
     QFETCH(int, parityFlags);
+    QFETCH(bool, openPortTakesIt);
+    QFETCH(bool, parityEnabled);
 
     const auto check = [&] {
+        QVERIFY(lineRequests.count > 0);
+        QCOMPARE(lineRequests.parityEnabled, parityEnabled);
+        QVERIFY(!lineRequests.otherThan8Bits);
         const std::optional<termios> line = lineSettings(peer->slavePath());
         QVERIFY(line.has_value());
         QCOMPARE(int(cfgetospeed(&*line)), speed);
@@ -472,14 +573,18 @@ void TestSerialPort::settingsReachTheLine()
     SerialPort port(directory);
     QCOMPARE(port.setSettings(settings), PortError::None);
     QCOMPARE(port.settings(), settings);
+    lineRequests = {};
     QCOMPARE(port.open(), PortError::None);
     check();
     port.close();
+    if (!openPortTakesIt)
+        return;
 
     // Changed on an open port: applied at once; the same text again changes nothing.
     SerialPort open(directory);
     QCOMPARE(open.open(), PortError::None);
     QCOMPARE(lineSpeed(peer->slavePath()), int(B115200));
+    lineRequests = {};
     QCOMPARE(open.setSettings(settings), PortError::None);
     check();
     QCOMPARE(open.setSettings(settings), PortError::None);
@@ -543,10 +648,34 @@ void TestSerialPort::lostDeviceClosesAndComesBack()
     QCOMPARE(port.output(QStringLiteral("ping")), PortError::None);
     QCOMPARE(peer->readExactly(4), QByteArray("ping"));
     QVERIFY(peer->write("pong"));
-    QTest::qWait(100);
+    QVERIFY(peer->waitUntilUnreadAtSlave(4));
     QString received;
     QCOMPARE(port.input(received), PortError::None);
     QCOMPARE(received, QStringLiteral("pong"));
+}
+
+void TestSerialPort::openWhileALossIsPendingLooksAtTheDeviceAfresh()
+{
+    // A read notices the hang-up; the port closes for good on a later turn of the event loop.
+    // An opening pass that comes first must see a missing device, and then a device that is
+    // back, not a port that is still open.
+    SerialPort port(directory);
+    QSignalSpy lost(&port, &SerialPort::deviceLost);
+    QString received;
+    for (bool back : {false, true}) {
+        QCOMPARE(port.open(), PortError::None);
+        peer->closeMaster();
+        QCOMPARE(port.input(received), PortError::None);
+        QVERIFY(!port.isOpen());
+        if (back)
+            QVERIFY(peer->reopen());
+        QCOMPARE(port.open(), back ? PortError::None : PortError::NoSuchPort);
+        QCOMPARE(lost.count(), back ? 2 : 1);
+        if (!back)
+            QVERIFY(peer->reopen());
+    }
+    QCOMPARE(port.output(QStringLiteral("again")), PortError::None);
+    QCOMPARE(peer->readExactly(5), QByteArray("again"));
 }
 
 void TestSerialPort::outputIsBounded()

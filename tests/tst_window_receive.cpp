@@ -14,13 +14,18 @@
 
 namespace {
 
-// Ports opened once; bytes written by a peer get a moment to reach the port before a poll.
+// Ports opened once. A poll runs once the bytes just written by each peer wait at its port;
+// no event runs meanwhile, so nothing takes them before the poll.
 struct Bench : WindowBench {
     explicit Bench(const QMap<int, QString>& ports) : WindowBench(ports) { form.Timer3_Timer(); }
-    void pollAfterArrival()
+    bool pollWhenWaiting(std::initializer_list<std::pair<const PtyPeer*, qsizetype>> arrivals)
     {
-        QTest::qWait(30);
+        for (const auto& [peer, bytes] : arrivals) {
+            if (!peer->waitUntilUnreadAtSlave(bytes))
+                return false;
+        }
         form.Timer2_Timer();
+        return true;
     }
 };
 
@@ -50,12 +55,12 @@ void TestWindowReceive::aReplyInTwoPiecesShowsTheSecondInTheBoxAndBothInTheLog()
     PtyPeer peer;
     Bench bench({{1, peer.linkPath()}});
     QVERIFY(peer.write("OK"));
-    bench.pollAfterArrival();
+    QVERIFY(bench.pollWhenWaiting({{&peer, 2}}));
     QCOMPARE(bench.form.Text11[0]->text(), QStringLiteral("OK"));
     QCOMPARE(bench.form.Text4->text(), QStringLiteral("OK"));
     QCOMPARE(bench.form.Label7->text(), QStringLiteral("2"));
     QVERIFY(peer.write(" 1\r\n"));
-    bench.pollAfterArrival();
+    QVERIFY(bench.pollWhenWaiting({{&peer, 4}}));
     QCOMPARE(bench.form.Text11[0]->text(), QStringLiteral(" 1\r\n"));
     QCOMPARE(bench.form.Text4->text(), QStringLiteral("OK 1\r\n"));
     QCOMPARE(bench.form.Label7->text(), QStringLiteral("6"));
@@ -69,7 +74,7 @@ void TestWindowReceive::twoPortsInOnePollAreLoggedInPortOrderWithNothingBetween(
     // The higher port answers first on the wire; the log still holds port 1's text first.
     QVERIFY(three.write("third"));
     QVERIFY(one.write("first"));
-    bench.pollAfterArrival();
+    QVERIFY(bench.pollWhenWaiting({{&one, 5}, {&three, 5}}));
     QCOMPARE(bench.form.Text4->text(), QStringLiteral("firstthird"));
     QCOMPARE(bench.form.Text11[0]->text(), QStringLiteral("first"));
     QCOMPARE(bench.form.Text11[2]->text(), QStringLiteral("third"));
@@ -82,17 +87,17 @@ void TestWindowReceive::aQuietOrClosedPortLeavesItsBoxAndTheLogAlone()
     Bench bench({{2, peer.linkPath()}});
     // A write of the same text is no change: with nothing received the log's handler never
     // runs, so its label keeps its design-time caption.
-    bench.pollAfterArrival();
+    bench.form.Timer2_Timer();
     QCOMPARE(bench.form.Label7->text(), QStringLiteral("Label7"));
     QVERIFY(peer.write("hello"));
-    bench.pollAfterArrival();
-    bench.pollAfterArrival();
+    QVERIFY(bench.pollWhenWaiting({{&peer, 5}}));
+    bench.form.Timer2_Timer();
     QCOMPARE(bench.form.Text11[1]->text(), QStringLiteral("hello"));
     QCOMPARE(bench.form.Text4->text(), QStringLiteral("hello"));
     // The device goes away: the box keeps what it showed, the log keeps its text.
     peer.closeMaster();
     peer.removeLink();
-    bench.pollAfterArrival();
+    bench.form.Timer2_Timer();
     QCOMPARE(bench.form.Text11[1]->text(), QStringLiteral("hello"));
     QCOMPARE(bench.form.Text4->text(), QStringLiteral("hello"));
     QCOMPARE(bench.form.Label7->text(), QStringLiteral("5"));
@@ -108,9 +113,12 @@ void TestWindowReceive::everythingPendingComesInOneChunkAndSplitCharactersArrive
         const QByteArray piece = QByteArray(500, char('a' + i));
         QVERIFY(peer.write(piece));
         burst += piece;
-        QTest::qWait(5);
+        QVERIFY(peer.waitUntilUnreadAtSlave(piece.size()));
+        // All but the last piece are taken from the driver by the event loop before the poll.
+        if (i < 4)
+            QVERIFY(QTest::qWaitFor([&] { return peer.unreadAtSlave() == 0; }, 10000));
     }
-    bench.pollAfterArrival();
+    bench.form.Timer2_Timer();
     QCOMPARE(bench.form.Text11[0]->text().toLatin1(), burst);
     // Over 1000 characters: the log emptied itself.
     QCOMPARE(bench.form.Text4->text(), QString());
@@ -119,10 +127,10 @@ void TestWindowReceive::everythingPendingComesInOneChunkAndSplitCharactersArrive
     // "占用" is four bytes in GB18030; the poll falls between the two bytes of the first.
     const QByteArray inUse("\xd5\xbc\xd3\xc3");
     QVERIFY(peer.write(inUse.left(1)));
-    bench.pollAfterArrival();
+    QVERIFY(bench.pollWhenWaiting({{&peer, 1}}));
     QCOMPARE(bench.form.Text11[0]->text().toLatin1(), burst); // nothing whole yet
     QVERIFY(peer.write(inUse.mid(1)));
-    bench.pollAfterArrival();
+    QVERIFY(bench.pollWhenWaiting({{&peer, 3}}));
     QCOMPARE(bench.form.Text11[0]->text(), QStringLiteral("占用"));
     QCOMPARE(bench.form.Label7->text(), QStringLiteral("2"));
 }

@@ -72,8 +72,22 @@ void TestWindowRoster::controlsStartWithTheirDesignTimeValues()
     QCOMPARE(f.Command2->text(), QStringLiteral("清空"));
     QCOMPARE(f.Command3->text(), QStringLiteral("退出"));
     QCOMPARE(f.Text12->text().count(QStringLiteral("\r\n")), 40);
-    QCOMPARE(f.Command1[0]->text(), QStringLiteral("全部亮"));
-    QCOMPARE(f.Text1[8]->text(), QStringLiteral(":::ZAVB0-9999(EFG)."));
+    // Every preset's caption and default command, by index.
+    const char16_t* const presets[9][2] = {
+        {u"全部亮", u":::ZAVA."},
+        {u"全部关", u":::ZAVB."},
+        {u"全部闪", u":::ZAVC."},
+        {u"单个亮", u":::ZAVZ0A."},
+        {u"单个关", u":::ZAVZ0B."},
+        {u"单个闪", u":::ZAVZ0C."},
+        {u"读状态", u":::G"},
+        {u"段操作", u":::ZAVB0-5,7-20A."},
+        {u"块填充指令", u":::ZAVB0-9999(EFG)."},
+    };
+    for (int i = 0; i < 9; ++i) {
+        QCOMPARE(f.Command1[i]->text(), QString::fromUtf16(presets[i][0]));
+        QCOMPARE(f.Text1[i]->text(), QString::fromUtf16(presets[i][1]));
+    }
     QVERIFY(f.windowTitle().startsWith(QStringLiteral("Lightbench ")));
     QVERIFY(!f.windowIcon().isNull());
 }

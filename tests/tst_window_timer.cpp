@@ -7,6 +7,8 @@
 #include <thread>
 
 namespace {
+// Ticks seen while the event loop runs for ms: only used where no tick may come, so a busy
+// machine cannot make it fail.
 int ticksDuring(WindowTimer& timer, int ms)
 {
     int ticks = 0;
@@ -14,6 +16,24 @@ int ticksDuring(WindowTimer& timer, int ms)
     QTest::qWait(ms);
     QObject::disconnect(connection);
     return ticks;
+}
+
+// Whether the timer ticks at least `wanted` times within a generous deadline, and never faster
+// than its interval allows (a late tick is not made up for, so ticks can only fall behind).
+bool keepsTicking(WindowTimer& timer, int wanted, int interval)
+{
+    int ticks = 0;
+    auto connection = QObject::connect(&timer, &WindowTimer::timeout, [&] { ++ticks; });
+    QElapsedTimer clock;
+    clock.start();
+    const bool reached = QTest::qWaitFor([&] { return ticks >= wanted; }, 10000);
+    const qint64 elapsed = clock.elapsed();
+    QObject::disconnect(connection);
+    if (!reached || ticks > elapsed / interval + 2) {
+        qWarning("%d ticks of %d ms in %lld ms", ticks, interval, qlonglong(elapsed));
+        return false;
+    }
+    return true;
 }
 } // namespace
 
@@ -45,11 +65,10 @@ void TestWindowTimer::ticksOnlyWhenOnWithANonZeroInterval()
     QFETCH(bool, enabled);
     QFETCH(bool, ticks);
     WindowTimer timer(interval, enabled);
-    const int seen = ticksDuring(timer, 300);
     if (ticks)
-        QVERIFY2(seen >= 5 && seen <= 16, qPrintable(QString::number(seen)));
+        QVERIFY(keepsTicking(timer, 5, interval));
     else
-        QCOMPARE(seen, 0);
+        QCOMPARE(ticksDuring(timer, 300), 0);
     // Interval 0 leaves the switch as it was.
     QCOMPARE(timer.isEnabled(), enabled);
 }
@@ -60,7 +79,7 @@ void TestWindowTimer::intervalIsClampedToWhatTheWindowAccepts()
     timer.setInterval(-1);
     QCOMPARE(timer.interval(), 0);
     timer.setInterval(70000);
-    QCOMPARE(timer.interval(), WindowTimer::kMaxInterval);
+    QCOMPARE(timer.interval(), 65535);
     timer.setInterval(std::numeric_limits<int>::min());
     QCOMPARE(timer.interval(), 0);
 }
@@ -70,14 +89,14 @@ void TestWindowTimer::newIntervalAppliesToTheFollowingTicks()
     WindowTimer timer(0, true);
     QCOMPARE(ticksDuring(timer, 100), 0);
     timer.setInterval(10);
-    QVERIFY(ticksDuring(timer, 200) >= 5);
+    QVERIFY(keepsTicking(timer, 5, 10));
     timer.setInterval(0);
     QCOMPARE(ticksDuring(timer, 100), 0);
     timer.setEnabled(false);
     timer.setInterval(10);
     QCOMPARE(ticksDuring(timer, 100), 0);
     timer.setEnabled(true);
-    QVERIFY(ticksDuring(timer, 200) >= 5);
+    QVERIFY(keepsTicking(timer, 5, 10));
 }
 
 void TestWindowTimer::missedTicksAreNotFiredInABurst()
@@ -110,7 +129,8 @@ void TestWindowTimer::aYieldingHandlerNestsOnlyBoundedly()
             QCoreApplication::processEvents();
         --depth;
     });
-    QTest::qWait(300);
+    // Poll until a tick has come in during another's yield.
+    QVERIFY(QTest::qWaitFor([&] { return deepest >= 2 && ticks > 10; }, 10000));
     timer.setEnabled(false);
     QVERIFY(ticks > 1);
     QVERIFY2(deepest <= WindowTimer::kMaxNesting, qPrintable(QString::number(deepest)));
