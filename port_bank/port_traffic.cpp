@@ -58,9 +58,11 @@ void PortTraffic::received(const QByteArray& bytes)
 QString PortTraffic::takeText()
 {
     if (droppedSinceTake_ > 0) {
-        counters_.bytesDropped += std::uint64_t(droppedSinceTake_);
-        // The decoder may hold the first bytes of a character whose rest was dropped.
+        // The decoder may hold the first bytes of a character whose rest was dropped: they go
+        // too, and count with the rest.
+        droppedSinceTake_ += decoder_.heldBytes();
         decoder_ = WireDecoder();
+        counters_.bytesDropped += std::uint64_t(droppedSinceTake_);
         if (!warnedOfDrops_) {
             warnedOfDrops_ = true;
             qWarning("port %d: more than %lld bytes arrived between two reads; the oldest are "

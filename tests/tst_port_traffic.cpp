@@ -1,5 +1,6 @@
-// What each port counts and tells an observer: commands and bytes sent by a broadcast, bytes as
-// they arrive, and the opening pass's events (opened, in use, lost, returned).
+// What passes through each port and what it counts and tells an observer: commands sent by a
+// broadcast, on the wire and counted, bytes as they arrive, and the opening pass's events
+// (opened, in use, lost, returned).
 #include "port_bank/broadcast.h"
 #include "port_bank/explicit_port_directory.h"
 #include "port_bank/opening_pass.h"
@@ -35,15 +36,16 @@ struct QuietView : OpeningPassView {
 
 } // namespace
 
-class TestPortCounters : public QObject {
+class TestPortTraffic : public QObject {
     Q_OBJECT
 private slots:
     void aBroadcastCountsOneCommandOnEachOpenPort();
+    void aBurstBeyondWhatTheDeviceTakesArrivesWholeAndInOrder();
     void receivedBytesAreCountedAndToldRawAsTheyArrive();
     void openingInUseLossAndReturnAreToldOnceEach();
 };
 
-void TestPortCounters::aBroadcastCountsOneCommandOnEachOpenPort()
+void TestPortTraffic::aBroadcastCountsOneCommandOnEachOpenPort()
 {
     PtyPeer one, three, four;
     ExplicitPortDirectory directory(
@@ -85,7 +87,32 @@ void TestPortCounters::aBroadcastCountsOneCommandOnEachOpenPort()
     QCOMPARE(recorder.sent.size(), 6);
 }
 
-void TestPortCounters::receivedBytesAreCountedAndToldRawAsTheyArrive()
+void TestPortTraffic::aBurstBeyondWhatTheDeviceTakesArrivesWholeAndInOrder()
+{
+    // The far end reads nothing until the burst is out: the device takes the first commands
+    // at once, the port queues the rest, and each command is cut somewhere between the two.
+    PtyPeer one;
+    ExplicitPortDirectory directory({{1, one.linkPath()}});
+    PortBank bank(directory);
+    QuietView view;
+    runOpeningPass(bank, view);
+    QByteArray expected;
+    bank.lastError().code = PortError::None;
+    for (int n = 0; n < 40; ++n) {
+        const QString command = QStringLiteral("%1:").arg(n, 4, 10, QLatin1Char('0')) +
+                                QString(995, QLatin1Char('a' + n % 26));
+        sendToAllPorts(bank, command);
+        QCOMPARE(bank.lastError().code, PortError::None);
+        expected += command.toLatin1();
+    }
+    QVERIFY(bank.port(0).pendingOutput() > 0);
+    QCOMPARE(one.readExactly(expected.size(), 10000), expected);
+    QTRY_COMPARE(bank.port(0).pendingOutput(), 0);
+    QCOMPARE(bank.port(0).counters().commandsSent, 40u);
+    QCOMPARE(bank.port(0).counters().bytesSent, std::uint64_t(expected.size()));
+}
+
+void TestPortTraffic::receivedBytesAreCountedAndToldRawAsTheyArrive()
 {
     PtyPeer two;
     ExplicitPortDirectory directory({{2, two.linkPath()}});
@@ -111,7 +138,7 @@ void TestPortCounters::receivedBytesAreCountedAndToldRawAsTheyArrive()
     QCOMPARE(bank.port(1).counters().bytesDropped, 0u);
 }
 
-void TestPortCounters::openingInUseLossAndReturnAreToldOnceEach()
+void TestPortTraffic::openingInUseLossAndReturnAreToldOnceEach()
 {
     PtyPeer one, two;
     ExplicitPortDirectory directory({{1, one.linkPath()}, {2, two.linkPath()}});
@@ -156,5 +183,5 @@ void TestPortCounters::openingInUseLossAndReturnAreToldOnceEach()
     QCOMPARE(bank.port(0).counters().losses, 1u);
 }
 
-QTEST_GUILESS_MAIN(TestPortCounters)
-#include "tst_port_counters.moc"
+QTEST_GUILESS_MAIN(TestPortTraffic)
+#include "tst_port_traffic.moc"
