@@ -5,6 +5,7 @@
 #include "main_window/multi_line_text_box.h"
 #include "main_window/receive_log.h"
 #include "main_window/song_font.h"
+#include "main_window/status_tool_tip.h"
 #include "main_window/text_box.h"
 #include "main_window/twips.h"
 #include "main_window/window_timer.h"
@@ -62,17 +63,19 @@ void Form1::Form_Load()
         Twips::setTop(Text11[i], Twips::top(Label9[i]));
         Twips::setLeft(Text11[i], Twips::left(Text11[0]));
         Text11[i]->setText(QString());
-        Label9[i]->setToolTip(deviceToolTip(i));
+        showToolTip(i);
     }
     show();
 }
 
-QString Form1::deviceToolTip(int index)
+// Rebuilt after each poll and each port's turn in the opening pass: the figures move with the
+// traffic, and a tooltip that is open shows the new text at once.
+void Form1::showToolTip(int index)
 {
-    const QString device = bank_.port(index).devicePath();
-    if (device.isEmpty())
-        return tr("Port %1: no device is bound to this port number").arg(index + 1);
-    return tr("Port %1: %2").arg(index + 1).arg(device);
+    const QString tip =
+        statusToolTip(index + 1, bank_.devicePath(index), bank_.port(index).counters());
+    if (tip != Label9[index]->toolTip())
+        Label9[index]->setToolTip(tip);
 }
 
 void Form1::SendToAllPorts(const QString& command)
@@ -152,6 +155,8 @@ void Form1::Timer1_Timer()
 void Form1::Timer2_Timer()
 {
     runReceivePoll(bank_, *this);
+    for (int i = 0; i < kPorts; ++i)
+        showToolTip(i);
 }
 
 void Form1::Timer3_Timer()
@@ -167,7 +172,7 @@ QString Form1::settingsText()
 void Form1::showCaption(int index, const QString& caption)
 {
     Label9[index]->setCaption(caption);
-    Label9[index]->setToolTip(deviceToolTip(index));
+    showToolTip(index);
 }
 
 void Form1::showColour(int index, std::uint32_t rgb)
@@ -210,6 +215,16 @@ QString Form1::logText()
 
 void Form1::setLogText(const QString& text)
 {
+    // A text past the limit would be laid out in the box only to be emptied by its change
+    // handler at once; under a flood that is tens of kilobytes a port, five times a second.
+    // The log ends as the handler leaves it: empty, its length "0", the caret at the start.
+    if (ReceiveLog::isOverLimit(text)) {
+        if (Text4->text().isEmpty())
+            Text4_Change();
+        else
+            Text4->setText(QString());
+        return;
+    }
     Text4->setText(text);
 }
 

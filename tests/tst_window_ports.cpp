@@ -67,7 +67,7 @@ void TestWindowPorts::withNoPortMappedAllSixteenShowLightGray()
                  (PortStatus{QStringLiteral("串口%1").arg(i + 1), PortStatusColour::LightGray}));
     bench.form.Timer3_Timer();
     QCOMPARE(bench.status(15).rgb, PortStatusColour::LightGray);
-    QVERIFY(bench.form.Label9[15]->toolTip().contains("no device"));
+    QVERIFY(bench.form.Label9[15]->toolTip().contains(QStringLiteral("无设备")));
 }
 
 void TestWindowPorts::openPortsTurnGreenAndReceiveEveryBroadcastByteExact()
