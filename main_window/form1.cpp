@@ -68,8 +68,9 @@ void Form1::Form_Load()
     show();
 }
 
-// Rebuilt after each poll and each port's turn in the opening pass: the figures move with the
-// traffic, and a tooltip that is open shows the new text at once.
+// Rebuilt after each poll, and when the opening pass changes a port's status: the figures move
+// with the traffic, and a tooltip that is open shows the new text at once. Not on every pass:
+// with the interval box at 1 ms the pass runs a thousand times a second.
 void Form1::showToolTip(int index)
 {
     const QString tip =
@@ -171,13 +172,18 @@ QString Form1::settingsText()
 
 void Form1::showCaption(int index, const QString& caption)
 {
+    const bool changed = Label9[index]->text() != caption;
     Label9[index]->setCaption(caption);
-    showToolTip(index);
+    if (changed)
+        showToolTip(index);
 }
 
 void Form1::showColour(int index, std::uint32_t rgb)
 {
+    const bool changed = Label9[index]->foreColor() != rgb;
     Label9[index]->setForeColor(rgb);
+    if (changed)
+        showToolTip(index);
 }
 
 bool Form1::yieldAfterPort()

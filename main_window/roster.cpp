@@ -113,6 +113,8 @@ void Roster::createControls(QWidget* form)
         Label9[i] = label;
         const Box receiveBox = i == 0 ? Box{12000, 1560, 1455, 270} : Box{12480, 2400, 1455, 270};
         Text11[i] = textBox(form, i == 0 ? QString() : QStringLiteral("Text11"), receiveBox);
+        // A chunk can be tens of kilobytes; the box shows a dozen characters of its end.
+        Text11[i]->setShownLimit(kReceiveBoxShown);
     }
 
     const QList<Preset> defaults = presets();

@@ -15,10 +15,12 @@ class PortObserver;
 // the text.
 class PortTraffic {
 public:
-    // What one port keeps between two polls, and so what it gives one poll. At 921600 baud (the
-    // fastest line in use; 5 data bits give 131,657 bytes/s) a poll 200 ms apart finds 26 KB at
-    // most; 64 KiB also covers a poll up to half a second late. Past it the oldest bytes go.
-    static constexpr qsizetype kReceiveBound = 64 * 1024;
+    // What one port keeps between two polls, and so what it gives one poll. At 921600 baud, the
+    // fastest line in use, a poll 200 ms apart finds 18,432 bytes (8 data bits, no parity, 1
+    // stop bit); 24 KiB also covers a poll 66 ms late. Whatever is kept reaches the port's
+    // receive box, whose cost (layout, memory) grows with its length: so no more than that.
+    // Past it the oldest bytes go.
+    static constexpr qsizetype kReceiveBound = 24 * 1024;
 
     PortTraffic();
 

@@ -31,15 +31,23 @@ int nextState(int state, uchar byte)
     return byte >= 0x81 && byte <= 0xFE ? 1 : 0;
 }
 
+// After one of these bytes the stream stands at a character start, whatever came before: no
+// character goes on with it, and it does not begin one.
+bool endsAnyCharacter(uchar byte)
+{
+    return byte < 0x30 || byte == 0x7F || byte == 0x80 || byte == 0xFF;
+}
+
 } // namespace
 
 ReceiveRing::ReceiveRing(qsizetype capacity) : capacity_(capacity) {}
 
 uchar ReceiveRing::at(qsizetype logical, QByteArrayView incoming) const
 {
-    if (logical < size_)
-        return uchar(storage_[(head_ + logical) % capacity_]);
-    return uchar(incoming[logical - size_]);
+    if (logical >= size_)
+        return uchar(incoming[logical - size_]);
+    const qsizetype index = head_ + logical;
+    return uchar(storage_[index < capacity_ ? index : index - capacity_]);
 }
 
 qsizetype ReceiveRing::append(QByteArrayView bytes)
@@ -52,11 +60,14 @@ qsizetype ReceiveRing::append(QByteArrayView bytes)
     const qsizetype overflow = size_ + bytes.size() - capacity_;
     qsizetype dropped = 0;
     if (overflow > 0) {
-        // Walk whole characters from the oldest byte until at least the overflow is behind us.
-        // Only the bytes dropped are looked at.
-        qsizetype cut = 0;
-        int state = headState_;
+        // The first character start at or after the overflow. Characters are followed from
+        // the nearest byte before it that ends any character (a CR or LF, say), or else from
+        // the oldest byte; only bytes that are dropped are looked at.
         const qsizetype total = size_ + bytes.size();
+        qsizetype cut = overflow;
+        while (cut > 0 && !endsAnyCharacter(at(cut - 1, bytes)))
+            --cut;
+        int state = cut == 0 ? headState_ : 0;
         while (cut < total && (cut < overflow || state != 0))
             state = nextState(state, at(cut++, bytes));
         dropped = cut;
@@ -71,7 +82,13 @@ qsizetype ReceiveRing::append(QByteArrayView bytes)
             size_ -= cut;
         }
     }
-    for (const char byte : bytes)
+    // The same for the newest end: from the last byte that ends any character, if there is one.
+    qsizetype from = bytes.size();
+    while (from > 0 && !endsAnyCharacter(uchar(bytes[from - 1])))
+        --from;
+    if (from > 0)
+        tailState_ = 0;
+    for (const char byte : bytes.sliced(from))
         tailState_ = nextState(tailState_, uchar(byte));
     store(bytes);
     return dropped;
