@@ -17,10 +17,9 @@ class PortTraffic {
 public:
     // What one port keeps between two polls, and so what it gives one poll. At 921600 baud, the
     // fastest line in use, a poll 200 ms apart finds 18,432 bytes (8 data bits, no parity, 1
-    // stop bit); 24 KiB also covers a poll 66 ms late. Whatever is kept reaches the port's
-    // receive box, whose cost (layout, memory) grows with its length: so no more than that.
-    // Past it the oldest bytes go.
-    static constexpr qsizetype kReceiveBound = 24 * 1024;
+    // stop bit; 26,331 with 5 data bits); 64 KiB also covers polls held up by half a second,
+    // as a busy window does. Past it the oldest bytes go.
+    static constexpr qsizetype kReceiveBound = 64 * 1024;
 
     PortTraffic();
 

@@ -149,7 +149,7 @@ void TestReceiveBound::aFloodedPortShowsTheNewestBytesAndCountsTheRest()
     const QByteArray stream = chineseStream(3 * bound + 11) + "\xba";
 
     QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression("^port 1: more than 24576 bytes .* dropped"));
+                         QRegularExpression("^port 1: more than 65536 bytes .* dropped"));
     QVERIFY(feed(*peer, port, stream, 1000));
     QString text;
     QCOMPARE(port.input(text), PortError::None);
