@@ -1,6 +1,8 @@
 #include "main_window/text_box.h"
 
 #include <QEvent>
+#include <QTimer>
+#include <utility>
 
 TextBox::TextBox(const QString& text, QWidget* parent) : QLineEdit(text, parent)
 {
@@ -13,10 +15,46 @@ TextBox::TextBox(const QString& text, QWidget* parent) : QLineEdit(text, parent)
     });
 }
 
+void TextBox::setFrameLimited(bool limited)
+{
+    if (limited && !frame_) {
+        frame_ = new QTimer(this);
+        frame_->setSingleShot(true);
+        frame_->setInterval(16);
+        connect(frame_, &QTimer::timeout, this, &TextBox::showWaiting);
+    } else if (!limited && frame_) {
+        showWaiting();
+        delete frame_;
+        frame_ = nullptr;
+    }
+}
+
 void TextBox::setText(const QString& text)
 {
     if (text == this->text())
         return;
+    if (frame_ && !hasFocus()) {
+        waitingText_ = text;
+        waiting_ = true;
+        if (!frame_->isActive())
+            frame_->start();
+    } else {
+        waiting_ = false;
+        show(text);
+    }
+    emit changed();
+}
+
+void TextBox::showWaiting()
+{
+    if (!waiting_)
+        return;
+    waiting_ = false;
+    show(std::exchange(waitingText_, QString()));
+}
+
+void TextBox::show(const QString& text)
+{
     qsizetype cut = 0;
     if (shownLimit_ > 0 && text.size() > shownLimit_ && !hasFocus()) {
         cut = text.size() - shownLimit_;
@@ -27,7 +65,6 @@ void TextBox::setText(const QString& text)
     hidden_ = text.left(cut);
     QLineEdit::setText(text.sliced(cut));
     assigning_ = false;
-    emit changed();
 }
 
 bool TextBox::event(QEvent* event)
@@ -41,6 +78,7 @@ bool TextBox::event(QEvent* event)
     case QEvent::ContextMenu:
     case QEvent::DragEnter:
     case QEvent::Drop:
+        showWaiting();
         showWhole();
         break;
     default:

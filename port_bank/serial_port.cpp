@@ -96,7 +96,7 @@ public:
     void completeLoss();
     void drainDevice();
     void takeReceived();
-    bool send(const QByteArray& bytes);
+    bool send(const QByteArray& bytes, qint64 queued);
 
     SerialPort* q;
     PortDirectory& directory;
@@ -254,11 +254,11 @@ void SerialPort::Private::takeReceived()
 
 // Straight to the device while nothing waits before it; what the device does not take at once
 // goes to Qt's queue, which writes it as the line drains.
-bool SerialPort::Private::send(const QByteArray& bytes)
+bool SerialPort::Private::send(const QByteArray& bytes, qint64 queued)
 {
     qsizetype written = 0;
 #ifdef Q_OS_UNIX
-    if (port.bytesToWrite() == 0) {
+    if (queued == 0) {
         ssize_t put;
         do {
             put = ::write(port.handle(), bytes.constData(), size_t(bytes.size()));
@@ -432,9 +432,10 @@ std::int32_t SerialPort::outputEncoded(const QByteArray& bytes)
     if (bytes.isEmpty())
         return PortError::None;
     // Qt would queue without limit for a device that does not drain.
-    if (pendingOutput() + bytes.size() > kOutputLimit)
+    const qint64 queued = d->port.bytesToWrite();
+    if (queued + bytes.size() > kOutputLimit)
         return PortError::OutputFull;
-    if (!d->send(bytes))
+    if (!d->send(bytes, queued))
         return PortError::WriteFailed;
     d->traffic.sent(bytes);
     return PortError::None;

@@ -4,6 +4,7 @@
 #include "main_window/label_control.h"
 #include "main_window/multi_line_text_box.h"
 #include "main_window/status_tool_tip.h"
+#include "main_window/text_box.h"
 #include "pty_peer.h"
 #include "window_bench.h"
 
@@ -19,7 +20,17 @@ private slots:
     void everyPortNamesItsOwnDeviceBeforeTheFirstPass();
     void theToolTipFollowsTheTraffic();
     void typingKeepsEveryCrLfOfTheLog();
+    void aReceiveBoxLaysOutOnlyTheEndOfALongChunk();
+    void theSweepBoxesDrawAtMostOnceAFrame();
 };
+
+namespace {
+// What the line edit itself holds, as drawn.
+QString drawnText(TextBox* box)
+{
+    return static_cast<QLineEdit*>(box)->text();
+}
+} // namespace
 
 void TestWindowStatus::theToolTipNamesThePortItsDeviceAndItsFigures()
 {
@@ -141,6 +152,58 @@ void TestWindowStatus::typingKeepsEveryCrLfOfTheLog()
     log->setText(QStringLiteral("a\rb\nc"));
     QTest::keyClicks(log, QStringLiteral("d"));
     QCOMPARE(log->text(), QStringLiteral("a\rb\ncd"));
+}
+
+void TestWindowStatus::aReceiveBoxLaysOutOnlyTheEndOfALongChunk()
+{
+    WindowBench bench({});
+    TextBox* box = bench.form.Text11[0];
+    QString chunk;
+    for (int n = 0; chunk.size() < 30000; ++n)
+        chunk += QStringLiteral("OK %1\r\n").arg(n);
+    int changes = 0;
+    connect(box, &TextBox::changed, this, [&] { ++changes; });
+    box->setText(chunk);
+    QCOMPARE(changes, 1);
+    QCOMPARE(box->text(), chunk);
+    QCOMPARE(drawnText(box).size(), 1024);
+    QVERIFY(chunk.endsWith(drawnText(box)));
+    box->setText(chunk);
+    QCOMPARE(changes, 1);
+
+    // The operator's caret at the start of what is drawn is at the start of the text.
+    QTest::keyClick(box, Qt::Key_Home);
+    QTest::keyClicks(box, QStringLiteral("y"));
+    QCOMPARE(box->text(), QStringLiteral("y") + chunk);
+    // Select all and type: the whole text goes.
+    box->setText(chunk + QStringLiteral("!"));
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(box, QStringLiteral("x"));
+    QCOMPARE(box->text(), QStringLiteral("x"));
+
+    // A character outside the basic plane is not cut in two.
+    const QString wide = QString::fromUcs4(U"\U00020000");
+    box->setText(QString(2000, QLatin1Char('a')) + wide + QString(1023, QLatin1Char('b')));
+    QCOMPARE(drawnText(box), QString(1023, QLatin1Char('b')));
+}
+
+void TestWindowStatus::theSweepBoxesDrawAtMostOnceAFrame()
+{
+    WindowBench bench({});
+    TextBox* box = bench.form.Text2;
+    int changes = 0;
+    connect(box, &TextBox::changed, this, [&] { ++changes; });
+    box->setText(QStringLiteral("ZAV1."));
+    box->setText(QStringLiteral("ZAV2."));
+    QCOMPARE(box->text(), QStringLiteral("ZAV2."));
+    QCOMPARE(changes, 2);
+    QTRY_COMPARE(drawnText(box), QStringLiteral("ZAV2."));
+    // The operator reaching in finds the text drawn at once.
+    box->setText(QStringLiteral("ZAV3."));
+    QTest::keyClick(box, Qt::Key_End);
+    QCOMPARE(drawnText(box), QStringLiteral("ZAV3."));
+    QTest::keyClicks(box, QStringLiteral("x"));
+    QCOMPARE(box->text(), QStringLiteral("ZAV3.x"));
 }
 
 QTEST_MAIN(TestWindowStatus)
