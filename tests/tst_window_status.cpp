@@ -175,11 +175,16 @@ void TestWindowStatus::aReceiveBoxLaysOutOnlyTheEndOfALongChunk()
     QTest::keyClick(box, Qt::Key_Home);
     QTest::keyClicks(box, QStringLiteral("y"));
     QCOMPARE(box->text(), QStringLiteral("y") + chunk);
-    // Select all and type: the whole text goes.
+    // Select all and type: the whole text goes, whether the selection was made before the
+    // text was laid out whole or after.
     box->setText(chunk + QStringLiteral("!"));
-    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    box->selectAll();
     QTest::keyClicks(box, QStringLiteral("x"));
     QCOMPARE(box->text(), QStringLiteral("x"));
+    box->setText(chunk + QStringLiteral("?"));
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(box, QStringLiteral("z"));
+    QCOMPARE(box->text(), QStringLiteral("z"));
 
     // A character outside the basic plane is not cut in two.
     const QString wide = QString::fromUcs4(U"\U00020000");
