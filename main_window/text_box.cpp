@@ -93,7 +93,8 @@ void TextBox::showWhole()
 {
     if (hidden_.isEmpty())
         return;
-    const auto toWhole = [this](int shown) { return shown == 0 ? 0 : shown + int(hidden_.size()); };
+    const int hiddenSize = int(hidden_.size());
+    const auto toWhole = [hiddenSize](int shown) { return shown == 0 ? 0 : shown + hiddenSize; };
     const bool selected = hasSelectedText();
     const int anchor =
         selected ? (cursorPosition() == selectionStart() ? selectionEnd() : selectionStart())
