@@ -272,8 +272,11 @@ int main(int argc, char** argv)
                    ? (run.cpuEnd.mainThreadSeconds - run.cpuStart.mainThreadSeconds) / steps * 1e6
                    : 0.0;
     };
-    std::printf("  main thread CPU per command to all 16 ports: window %.1f us, write(2) %.1f us\n",
-                cpuPerStep(sweep), cpuPerStep(plain));
+    const double windowCpu = cpuPerStep(sweep);
+    const double plainCpu = cpuPerStep(plain);
+    std::printf("  main thread CPU per command to all 16 ports: window %.1f us, write(2) %.1f us, "
+                "ratio %.2f (aim: at most 1.25)\n",
+                windowCpu, plainCpu, plainCpu > 0 ? windowCpu / plainCpu : 0);
     std::printf("  resident memory during the window's run: %ld KiB at start, %ld KiB at end\n",
                 sweep.rssStart, sweep.rssEnd);
     printLoad("the window's run", sweep.cpuStart, sweep.cpuEnd);

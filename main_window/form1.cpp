@@ -5,6 +5,7 @@
 #include "main_window/multi_line_text_box.h"
 #include "main_window/receive_log.h"
 #include "main_window/song_font.h"
+#include "main_window/status_tool_tip.h"
 #include "main_window/text_box.h"
 #include "main_window/twips.h"
 #include "main_window/window_timer.h"
@@ -62,17 +63,20 @@ void Form1::Form_Load()
         Twips::setTop(Text11[i], Twips::top(Label9[i]));
         Twips::setLeft(Text11[i], Twips::left(Text11[0]));
         Text11[i]->setText(QString());
-        Label9[i]->setToolTip(deviceToolTip(i));
+        showToolTip(i);
     }
     show();
 }
 
-QString Form1::deviceToolTip(int index)
+// Rebuilt after each poll, and when the opening pass changes a port's status: the figures move
+// with the traffic, and a tooltip that is open shows the new text at once. Not on every pass:
+// with the interval box at 1 ms the pass runs a thousand times a second.
+void Form1::showToolTip(int index)
 {
-    const QString device = bank_.port(index).devicePath();
-    if (device.isEmpty())
-        return tr("Port %1: no device is bound to this port number").arg(index + 1);
-    return tr("Port %1: %2").arg(index + 1).arg(device);
+    const QString tip =
+        statusToolTip(index + 1, bank_.devicePath(index), bank_.port(index).counters());
+    if (tip != Label9[index]->toolTip())
+        Label9[index]->setToolTip(tip);
 }
 
 void Form1::SendToAllPorts(const QString& command)
@@ -152,6 +156,8 @@ void Form1::Timer1_Timer()
 void Form1::Timer2_Timer()
 {
     runReceivePoll(bank_, *this);
+    for (int i = 0; i < kPorts; ++i)
+        showToolTip(i);
 }
 
 void Form1::Timer3_Timer()
@@ -166,13 +172,18 @@ QString Form1::settingsText()
 
 void Form1::showCaption(int index, const QString& caption)
 {
+    const bool changed = Label9[index]->text() != caption;
     Label9[index]->setCaption(caption);
-    Label9[index]->setToolTip(deviceToolTip(index));
+    if (changed)
+        showToolTip(index);
 }
 
 void Form1::showColour(int index, std::uint32_t rgb)
 {
+    const bool changed = Label9[index]->foreColor() != rgb;
     Label9[index]->setForeColor(rgb);
+    if (changed)
+        showToolTip(index);
 }
 
 bool Form1::yieldAfterPort()
@@ -210,6 +221,16 @@ QString Form1::logText()
 
 void Form1::setLogText(const QString& text)
 {
+    // A text past the limit would be laid out in the box only to be emptied by its change
+    // handler at once; under a flood that is tens of kilobytes a port, five times a second.
+    // The log ends as the handler leaves it: empty, its length "0", the caret at the start.
+    if (ReceiveLog::isOverLimit(text)) {
+        if (Text4->text().isEmpty())
+            Text4_Change();
+        else
+            Text4->setText(QString());
+        return;
+    }
     Text4->setText(text);
 }
 

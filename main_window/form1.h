@@ -49,7 +49,7 @@ protected:
 private:
     void Form_Load();
     void connectHandlers();
-    QString deviceToolTip(int index);
+    void showToolTip(int index);
     // Ends the program at once: no handler runs on and nothing more reaches any port.
     void endProgram();
 

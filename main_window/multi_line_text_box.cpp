@@ -23,6 +23,7 @@ MultiLineTextBox::MultiLineTextBox(const QString& text, QWidget* parent)
     // The program rewrites these boxes often; an undo history would only grow.
     setUndoRedoEnabled(false);
     setPlainText(shownText(text_));
+    editorText_ = toPlainText();
     connect(this, &QPlainTextEdit::textChanged, this, &MultiLineTextBox::takeOperatorEdit);
 }
 
@@ -44,15 +45,44 @@ void MultiLineTextBox::setText(const QString& text)
         setPlainText(shownText(text));
     }
     text_ = text;
+    editorText_ = toPlainText();
     showing_ = false;
     emit changed();
 }
 
+// The editor's plain text has no CR: an edit is found by comparing it with what the editor
+// held before, and only the part the operator changed is taken from it. The rest of the text
+// stays as written, CR LF pairs included; a line break the operator types is a CR LF.
 void MultiLineTextBox::takeOperatorEdit()
 {
     if (showing_)
         return;
-    text_ = toPlainText();
+    const QString now = toPlainText();
+    const qsizetype common = std::min(now.size(), editorText_.size());
+    qsizetype prefix = 0;
+    while (prefix < common && now[prefix] == editorText_[prefix])
+        ++prefix;
+    qsizetype suffix = 0;
+    while (suffix < common - prefix &&
+           now[now.size() - 1 - suffix] == editorText_[editorText_.size() - 1 - suffix])
+        ++suffix;
+
+    // Each CR LF of the text is one character of the editor's; every other one is itself.
+    const auto isCrLf = [this](qsizetype at) {
+        return at + 1 < text_.size() && text_[at] == QLatin1Char('\r') &&
+               text_[at + 1] == QLatin1Char('\n');
+    };
+    qsizetype head = 0;
+    for (qsizetype shown = 0; shown < prefix && head < text_.size(); ++shown)
+        head += isCrLf(head) ? 2 : 1;
+    qsizetype tail = text_.size();
+    for (qsizetype shown = 0; shown < suffix && tail > head; ++shown)
+        tail -= tail >= 2 && isCrLf(tail - 2) ? 2 : 1;
+
+    QString typed = now.sliced(prefix, now.size() - prefix - suffix);
+    typed.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    text_ = text_.left(head) + typed + text_.sliced(tail);
+    editorText_ = now;
     emit changed();
 }
 

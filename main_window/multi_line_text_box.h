@@ -4,7 +4,8 @@
 
 // A multi-line text box with both scroll bars, so that lines break only where the text breaks.
 // Its text is held exactly as written (CR LF pairs included; the editor itself would turn a CR
-// LF into two line breaks), and shown with each CR LF as one line break. Like TextBox,
+// LF into two line breaks), and shown with each CR LF as one line break; the operator's typing
+// changes only the part typed over, and a line break typed is a CR LF. Like TextBox,
 // changed() follows every change inside the assignment, and writing the text the box already
 // holds is no change.
 class MultiLineTextBox : public QPlainTextEdit {
@@ -26,5 +27,6 @@ private:
     void takeOperatorEdit();
 
     QString text_;
+    QString editorText_; // the editor's plain text as the program last left it
     bool showing_ = false;
 };

@@ -113,6 +113,8 @@ void Roster::createControls(QWidget* form)
         Label9[i] = label;
         const Box receiveBox = i == 0 ? Box{12000, 1560, 1455, 270} : Box{12480, 2400, 1455, 270};
         Text11[i] = textBox(form, i == 0 ? QString() : QStringLiteral("Text11"), receiveBox);
+        // A chunk can be tens of kilobytes; the box shows a dozen characters of its end.
+        Text11[i]->setShownLimit(kReceiveBoxShown);
     }
 
     const QList<Preset> defaults = presets();
@@ -132,6 +134,9 @@ void Roster::createControls(QWidget* form)
     Label6 = autoSizeLabel(form, QStringLiteral("当前端口"), {720, 6240, 720, 195});
     Text2 = textBox(form, QStringLiteral(":::::::::::ZAVB"), {1560, 6240, 1095, 270});
     Text9 = textBox(form, QStringLiteral("XXX"), {2640, 6240, 615, 285});
+    // The sweeps rewrite these at every step, up to tens of thousands of times a second.
+    Text2->setFrameLimited(true);
+    Text9->setFrameLimited(true);
     Label4 = autoSizeLabel(form, QStringLiteral("结束端口"), {720, 6720, 720, 195});
     Text7 = textBox(form, QStringLiteral("31"), {1560, 6600, 1695, 285});
     Label1 = autoSizeLabel(form, QStringLiteral("结束指令"), {720, 7080, 720, 180});

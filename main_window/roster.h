@@ -16,6 +16,8 @@ class WindowTimer;
 struct Roster {
     static constexpr int kPorts = 16;
     static constexpr int kPresets = 9;
+    // Characters a receive box lays out of the end of a longer chunk.
+    static constexpr int kReceiveBoxShown = 1024;
 
     // Right column: hint, serial settings, the sixteen port rows, exit.
     LabelControl* Label10 = nullptr;

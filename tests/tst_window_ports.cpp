@@ -69,7 +69,7 @@ void TestWindowPorts::withNoPortMappedAllSixteenShowLightGray()
         QCOMPARE(bench.status(i), (PortStatus{QStringLiteral("串口%1").arg(i + 1), 0xC0C0C0u}));
     bench.form.Timer3_Timer();
     QCOMPARE(bench.status(15).rgb, 0xC0C0C0u);
-    QVERIFY(bench.form.Label9[15]->toolTip().contains("no device"));
+    QVERIFY(bench.form.Label9[15]->toolTip().contains(QStringLiteral("无设备")));
 }
 
 void TestWindowPorts::openPortsTurnGreenAndReceiveEveryBroadcastByteExact()
