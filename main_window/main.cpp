@@ -10,6 +10,7 @@
 #include "version.h"
 
 #include <QApplication>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -87,6 +88,9 @@ int main(int argc, char* argv[])
         settings.logLimit = line.logLimit;
         settings.runName = SessionWriter::runNameAt(wallClockMs());
         settings.reportPath = line.reportFile;
+        // A file-size limit (ulimit -f) would kill the program at the limit; the writer takes
+        // the failed write instead, as it takes a full disk.
+        std::signal(SIGXFSZ, SIG_IGN);
         sessionWriter = std::make_unique<SessionWriter>(settings);
         PortBank& bank = window.portBank();
         recorder =
