@@ -5,8 +5,7 @@
 #include "port_bank/explicit_port_directory.h"
 #include "session_log/local_timestamp.h"
 #include "session_log/output_paths.h"
-#include "session_log/session_recorder.h"
-#include "session_log/session_writer.h"
+#include "session_log/session_recording.h"
 #include "version.h"
 
 #include <QApplication>
@@ -21,15 +20,6 @@ int refuse(const QString& why)
     std::fprintf(stderr, "lightbench: %s\nTry 'lightbench --help'.\n",
                  why.toLocal8Bit().constData());
     return 2;
-}
-
-// The run report's rows as the bank stands now.
-ReportRows reportRows(PortBank& bank)
-{
-    ReportRows rows;
-    for (int i = 0; i < PortBank::kPortCount; ++i)
-        rows[std::size_t(i)].device = bank.port(i).devicePath();
-    return rows;
 }
 
 } // namespace
@@ -80,22 +70,15 @@ int main(int argc, char* argv[])
     Form1 window(*directory);
 
     // The session log and the run report watch the bank only when asked for.
-    std::unique_ptr<SessionWriter> sessionWriter;
-    std::unique_ptr<SessionRecorder> recorder;
+    std::unique_ptr<SessionRecording> recording;
     if (!line.logDirectory.isEmpty() || !line.reportFile.isEmpty()) {
-        SessionWriter::Settings settings;
-        settings.logDirectory = line.logDirectory;
-        settings.logLimit = line.logLimit;
-        settings.runName = SessionWriter::runNameAt(wallClockMs());
-        settings.reportPath = line.reportFile;
         // A file-size limit (ulimit -f) would kill the program at the limit; the writer takes
         // the failed write instead, as it takes a full disk.
         std::signal(SIGXFSZ, SIG_IGN);
-        sessionWriter = std::make_unique<SessionWriter>(settings);
-        PortBank& bank = window.portBank();
-        recorder =
-            std::make_unique<SessionRecorder>(*sessionWriter, [&bank] { return reportRows(bank); });
-        recorder->writeReport();
+        recording = std::make_unique<SessionRecording>(
+            window.portBank(),
+            SessionRecording::Options{line.logDirectory, line.logLimit, line.reportFile},
+            wallClockMs());
     }
 
     // SIGTERM and SIGINT take the exit button's way out.
@@ -103,7 +86,7 @@ int main(int argc, char* argv[])
     QObject::connect(&exitSignals, &ExitSignals::received, &window, &Form1::Command3_Click);
 
     const int status = application.exec();
-    if (recorder)
-        recorder->finish();
+    if (recording)
+        recording->finish();
     return status;
 }
