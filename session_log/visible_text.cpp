@@ -72,8 +72,6 @@ void appendCodePoint(QByteArray& out, char32_t c)
 
 } // namespace
 
-VisibleText::VisibleText() : decoder_("GB18030", QStringConverter::Flag::Stateless) {}
-
 void VisibleText::append(QByteArrayView input, QByteArray& out)
 {
     QByteArray joined;
@@ -137,7 +135,9 @@ void VisibleText::appendSequence(QByteArrayView sequence, QByteArray& out)
     // Every multi-byte sequence stands for a character beyond ASCII. A sequence with no
     // character comes back as U+FFFD (or something else): escaped then, except 84 31 A4 37,
     // which is U+FFFD itself.
-    const QString text = decoder_.decode(sequence);
+    if (!decoder_)
+        decoder_.emplace("GB18030", QStringConverter::Flag::Stateless);
+    const QString text = decoder_->decode(sequence);
     const QList<uint> codePoints = text.toUcs4();
     const bool isReplacement = sequence == QByteArrayView("\x84\x31\xA4\x37", 4);
     if (codePoints.size() == 1 && codePoints[0] >= 0x80 &&
@@ -163,7 +163,8 @@ void VisibleText::finish(QByteArray& out)
 
 QByteArray VisibleText::of(QByteArrayView bytes)
 {
-    VisibleText visible;
+    // One per thread, so that its decoder is made once; finish() leaves it empty again.
+    thread_local VisibleText visible;
     QByteArray out;
     out.reserve(bytes.size());
     visible.append(bytes, out);

@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QString>
 #include <QStringDecoder>
+#include <optional>
 
 // Bytes of GB18030 text as a person reads them in a log, in UTF-8, with nothing lost and
 // nothing ambiguous: every character that decodes passes as itself, control characters become
@@ -16,8 +17,6 @@
 // decodes only whole sequences, and a sequence it has no character for is escaped byte by byte.
 class VisibleText {
 public:
-    VisibleText();
-
     // Appends the visible form of bytes to out, holding back an unfinished character.
     void append(QByteArrayView bytes, QByteArray& out);
     // No more bytes follow: the held bytes, if any, are appended as escapes.
@@ -33,6 +32,8 @@ public:
 private:
     void appendSequence(QByteArrayView sequence, QByteArray& out);
 
-    QStringDecoder decoder_;
+    // Made at the first character beyond ASCII: most lines never need it, and making one costs
+    // more than formatting many lines.
+    std::optional<QStringDecoder> decoder_;
     QByteArray held_;
 };
