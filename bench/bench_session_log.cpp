@@ -1,7 +1,8 @@
 // What the session log costs the fast sweep: sixteen pseudo-terminals whose far ends read as
-// fast as they can, the sweep run alternately without and with --log in the same process, and
-// for the logged runs the bytes written to disk per second and any entries the log's queue
-// turned away. Target: the logged sweep keeps at least 90 % of the plain sweep's rate.
+// fast as they can, the sweep run without and with --log in the same process (plain, logged,
+// logged, plain, each in a window of its own), and for the logged runs the bytes written to disk
+// per second and any entries the log's queue turned away. Target: the logged sweep keeps at
+// least 90 % of the plain sweep's rate.
 //
 // Usage: bench_session_log [seconds]   (seconds per run, default 10; four runs)
 #include "bench_support.h"

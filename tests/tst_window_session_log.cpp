@@ -51,9 +51,14 @@ private slots:
 void TestWindowSessionLog::twoPortsLogAndReport()
 {
     QTemporaryDir dir;
-    PtyPeer one, two;
-    QVERIFY(one.isValid() && two.isValid());
-    WindowBench bench({{1, one.linkPath()}, {2, two.linkPath()}, {5, dir.filePath("absent")}});
+    PtyPeer one, two, held;
+    QVERIFY(one.isValid() && two.isValid() && held.isValid());
+    ForeignHolder holder(held.slavePath(), ForeignHolder::Hold::Flock);
+    QVERIFY(holder.isHolding());
+    WindowBench bench({{1, one.linkPath()},
+                       {2, two.linkPath()},
+                       {4, held.linkPath()},
+                       {5, dir.filePath("absent")}});
     Form1& form = bench.form;
     PortBank& bank = form.portBank();
     const QString reportPath = dir.filePath("report.csv");
@@ -88,9 +93,12 @@ void TestWindowSessionLog::twoPortsLogAndReport()
     recording.finish();
     const QString logs = dir.filePath("logs");
     const QStringList files = QDir(logs).entryList(QDir::Files);
-    QCOMPARE(files.size(), 2);
-    QVERIFY2(files[0].endsWith("_port01.log") && files[1].endsWith("_port02.log"),
+    QCOMPARE(files.size(), 3);
+    QVERIFY2(files[0].endsWith("_port01.log") && files[1].endsWith("_port02.log") &&
+                 files[2].endsWith("_port04.log"),
              qPrintable(files.join(' ')));
+    // Held elsewhere on both passes: said once.
+    QCOMPARE(linesWithoutTimes(logs + "/" + files[2]), QStringList{"-- in use " + held.linkPath()});
     QCOMPARE(files[0].left(19), files[1].left(19)); // one run, one start time
     QCOMPARE(linesWithoutTimes(logs + "/" + files[0]),
              (QStringList{"-- opened " + one.linkPath() + " 115200,n,8,1", "TX :::ZAVB5.",
@@ -111,6 +119,7 @@ void TestWindowSessionLog::twoPortsLogAndReport()
     QVERIFY2(report[2].startsWith("2," + two.linkPath().toUtf8() + ",absent,2,26,8,0,1,0,2"),
              report[2].constData());
     QCOMPARE(report[3], QByteArray("3,,absent,0,0,0,0,0,0,"));
+    QCOMPARE(report[4], "4," + held.linkPath().toUtf8() + ",in_use,0,0,0,0,0,0,");
     QCOMPARE(report[5], "5," + dir.filePath("absent").toUtf8() + ",absent,0,0,0,0,0,0,");
     QCOMPARE(report[16], QByteArray("16,,absent,0,0,0,0,0,0,"));
     QCOMPARE(bank.observer(), nullptr); // the bank is no longer watched
