@@ -3,7 +3,6 @@
 // while (read-only directory, file-size limit, full disk) while the bench goes on.
 #include "session_log/atomic_file.h"
 #include "session_log/log_file.h"
-#include "session_log/output_paths.h"
 #include "session_log/session_writer.h"
 
 #include <QtTest>
@@ -88,7 +87,6 @@ private slots:
     void unwritableForAWhile_data();
     void unwritableForAWhile();
     void atomicReport();
-    void pathsCheckedAtStart();
 };
 
 void TestSessionLogFiles::initTestCase()
@@ -407,25 +405,6 @@ void TestSessionLogFiles::atomicReport()
     const QString error = writeFileAtomically(dir.filePath("missing/report.csv"), "x");
     QVERIFY2(error.contains("No such file or directory"), qPrintable(error));
     QVERIFY(!QFile::exists(dir.filePath("missing")));
-}
-
-void TestSessionLogFiles::pathsCheckedAtStart()
-{
-    QTemporaryDir dir;
-    QCOMPARE(prepareLogDirectory(dir.filePath("a/b/logs")), QString());
-    QVERIFY(QFileInfo(dir.filePath("a/b/logs")).isDir());
-    QCOMPARE(QDir(dir.filePath("a/b/logs")).entryList(QDir::Files | QDir::Hidden), QStringList{});
-
-    QFile plain(dir.filePath("plain"));
-    QVERIFY(plain.open(QIODevice::WriteOnly));
-    plain.close();
-    QVERIFY(prepareLogDirectory(dir.filePath("plain")).contains("not a directory"));
-    QVERIFY(prepareLogDirectory(dir.filePath("plain/logs")).contains("cannot create"));
-
-    QCOMPARE(checkReportPath(dir.filePath("report.csv")), QString());
-    QVERIFY(!QFile::exists(dir.filePath("report.csv.tmp")));
-    QVERIFY(checkReportPath(dir.path()).contains("is a directory"));
-    QVERIFY(checkReportPath(dir.filePath("none/report.csv")).contains("does not exist"));
 }
 
 QTEST_GUILESS_MAIN(TestSessionLogFiles)

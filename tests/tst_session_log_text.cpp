@@ -206,17 +206,13 @@ void TestSessionLogText::byteSizes_data()
     QTest::newRow("K") << "500K" << qint64(512000);
     QTest::newRow("m lower case") << "100m" << qint64(104857600);
     QTest::newRow("G") << "2G" << qint64(2147483648);
-    QTest::newRow("zero") << "0" << qint64(0);
     QTest::newRow("largest") << "8589934591G" << qint64(9223372035781033984);
     QTest::newRow("too large") << "8589934592G" << qint64(-1);
     QTest::newRow("too many digits") << "99999999999999999999" << qint64(-1);
-    QTest::newRow("empty") << "" << qint64(-1);
     QTest::newRow("suffix only") << "M" << qint64(-1);
     QTest::newRow("two suffixes") << "1KB" << qint64(-1);
-    QTest::newRow("T") << "1T" << qint64(-1);
     QTest::newRow("fraction") << "1.5G" << qint64(-1);
     QTest::newRow("sign") << "-1M" << qint64(-1);
-    QTest::newRow("blank") << " 1M" << qint64(-1);
 }
 
 void TestSessionLogText::byteSizes()
