@@ -54,9 +54,9 @@ Taken takeSessionOption(const QStringList& arguments, qsizetype& i, CommandLine&
     QString value;
     for (const QString& candidate : kNames) {
         if (argument == candidate) {
-            // A value of its own may not look like an option: "--log --help" is a slip, not a
-            // directory named "--help" (that one is --log=--help).
-            if (i + 1 >= arguments.size() || arguments[i + 1].startsWith(QLatin1String("--"))) {
+            // A value of its own may not look like an option: "--log -h" is a slip, not a
+            // directory named "-h" (that one is --log=-h or --log ./-h).
+            if (i + 1 >= arguments.size() || arguments[i + 1].startsWith(QLatin1Char('-'))) {
                 why = QStringLiteral("%1 needs a value after it").arg(candidate);
                 return Taken::Refused;
             }

@@ -48,7 +48,7 @@ void TestCommandLineSession::refused_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("mentions");
     QTest::newRow("log without value") << QStringList{"--log"} << "--log needs a value";
-    QTest::newRow("option as value") << QStringList{"--log", "--help"} << "--log needs a value";
+    QTest::newRow("option as value") << QStringList{"--report", "-h"} << "--report needs a value";
     QTest::newRow("empty joined log") << QStringList{"--log="} << "needs a directory";
     QTest::newRow("log twice") << QStringList{"--log", "a", "--log", "b"} << "twice";
     QTest::newRow("report twice") << QStringList{"--report=a", "--report=b"} << "twice";
