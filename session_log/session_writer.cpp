@@ -24,7 +24,7 @@ struct SessionWriter::PortLog {
 
 namespace {
 
-// Formats log lines on the writer's thread; one per writer, as its timestamp keeps state.
+// Formats log lines; one per thread (each writer has its own), as its timestamp keeps state.
 struct LineFormat {
     LocalTimestamp timestamp;
 
