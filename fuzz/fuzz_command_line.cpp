@@ -29,6 +29,12 @@ QStringList plainArguments(const CommandLine& line)
         arguments << QStringLiteral("--version");
     for (auto it = line.ports.cbegin(); it != line.ports.cend(); ++it)
         arguments << QStringLiteral("--port") << QString::number(it.key()) + u'=' + it.value();
+    if (!line.logDirectory.isEmpty())
+        arguments << QStringLiteral("--log=") + line.logDirectory;
+    if (line.logLimitGiven)
+        arguments << QStringLiteral("--log-limit=%1").arg(line.logLimit);
+    if (!line.reportFile.isEmpty())
+        arguments << QStringLiteral("--report=") + line.reportFile;
     return arguments;
 }
 
@@ -57,7 +63,10 @@ void checkArguments(const QStringList& arguments, const QString& input)
     check(line.action == expected, "help, version and run chosen in the wrong order", input);
 
     const CommandLine again = CommandLine::parse(plainArguments(line));
-    check(again.action == line.action && again.ports == line.ports,
+    check(line.logLimit >= 1024, "accepted a log limit below 1K", input);
+    check(again.action == line.action && again.ports == line.ports &&
+              again.logDirectory == line.logDirectory && again.logLimit == line.logLimit &&
+              again.reportFile == line.reportFile,
           "the accepted line written back parses differently", input);
 }
 

@@ -1,5 +1,7 @@
 #include "main_window/command_line.h"
 
+#include "session_log/byte_size.h"
+
 namespace {
 
 CommandLine refuse(const QString& why)
@@ -40,6 +42,78 @@ bool bindPort(const QString& binding, CommandLine& line, QString& why)
     return true;
 }
 
+// --log DIR, --log-limit SIZE and --report FILE, alone or joined with "=".
+enum class Taken { No, Yes, Refused };
+
+Taken takeSessionOption(const QStringList& arguments, qsizetype& i, CommandLine& line, QString& why)
+{
+    static const QString kNames[] = {QStringLiteral("--log"), QStringLiteral("--log-limit"),
+                                     QStringLiteral("--report")};
+    const QString& argument = arguments[i];
+    QString name;
+    QString value;
+    for (const QString& candidate : kNames) {
+        if (argument == candidate) {
+            // A value of its own may not look like an option: "--log -h" is a slip, not a
+            // directory named "-h" (that one is --log=-h or --log ./-h).
+            if (i + 1 >= arguments.size() || arguments[i + 1].startsWith(QLatin1Char('-'))) {
+                why = QStringLiteral("%1 needs a value after it").arg(candidate);
+                return Taken::Refused;
+            }
+            name = candidate;
+            value = arguments[++i];
+            break;
+        }
+        if (argument.startsWith(candidate + QLatin1Char('='))) {
+            name = candidate;
+            value = argument.mid(candidate.size() + 1);
+            break;
+        }
+    }
+    if (name.isEmpty())
+        return Taken::No;
+
+    if (name == kNames[0]) {
+        if (!line.logDirectory.isEmpty()) {
+            why = QStringLiteral("--log is given twice");
+            return Taken::Refused;
+        }
+        if (value.isEmpty() || value.contains(QChar(0))) {
+            why = QStringLiteral("--log needs a directory");
+            return Taken::Refused;
+        }
+        line.logDirectory = value;
+    } else if (name == kNames[1]) {
+        if (line.logLimitGiven) {
+            why = QStringLiteral("--log-limit is given twice");
+            return Taken::Refused;
+        }
+        const std::optional<std::int64_t> size = parseByteSize(value);
+        if (!size) {
+            why = QStringLiteral("--log-limit '%1' is not a size such as 500K, 100M or 2G")
+                      .arg(value);
+            return Taken::Refused;
+        }
+        if (*size < 1024) {
+            why = QStringLiteral("--log-limit '%1' is below 1K").arg(value);
+            return Taken::Refused;
+        }
+        line.logLimit = *size;
+        line.logLimitGiven = true;
+    } else {
+        if (!line.reportFile.isEmpty()) {
+            why = QStringLiteral("--report is given twice");
+            return Taken::Refused;
+        }
+        if (value.isEmpty() || value.contains(QChar(0))) {
+            why = QStringLiteral("--report needs a file name");
+            return Taken::Refused;
+        }
+        line.reportFile = value;
+    }
+    return Taken::Yes;
+}
+
 } // namespace
 
 CommandLine CommandLine::parse(const QStringList& arguments)
@@ -61,17 +135,23 @@ CommandLine CommandLine::parse(const QStringList& arguments)
         } else if (argument.startsWith(QLatin1String("--port="))) {
             if (!bindPort(argument.mid(7), line, why))
                 return refuse(why);
+        } else if (const Taken taken = takeSessionOption(arguments, i, line, why);
+                   taken != Taken::No) {
+            if (taken == Taken::Refused)
+                return refuse(why);
         } else {
             return refuse(QStringLiteral("unknown argument '%1'").arg(argument));
         }
     }
+    if (line.action == Action::Run && line.logDirectory.isEmpty() && line.logLimitGiven)
+        return refuse(QStringLiteral("--log-limit is given without --log"));
     return line;
 }
 
 QString CommandLine::helpText()
 {
     return QStringLiteral(
-        "Usage: lightbench [--port N=DEVICE]...\n"
+        "Usage: lightbench [--port N=DEVICE]... [--log DIR [--log-limit SIZE]] [--report FILE]\n"
         "\n"
         "Opens serial ports 1 to 16 at once, shows which ones opened, and sends the same\n"
         "commands to all of them: presets, a timed channel sweep and a fast sweep.\n"
@@ -82,6 +162,14 @@ QString CommandLine::helpText()
         "                   Without it, the serial devices of this machine are numbered in\n"
         "                   order: built-in UARTs, then USB adapters, then the rest; an adapter\n"
         "                   plugged in later takes the lowest free number and keeps it.\n"
+        "\n"
+        "  --log DIR        write a session log: one file per port in DIR (created if missing),\n"
+        "                   one line per command sent (TX), per line received (RX) and per\n"
+        "                   event (--), each with the local time to the millisecond\n"
+        "  --log-limit SIZE past SIZE a port's log file is renamed to .1 and begun anew\n"
+        "                   (default 100M; suffixes K, M, G)\n"
+        "  --report FILE    write a CSV summary per port to FILE every 10 s and at exit\n"
+        "\n"
         "  --help           show this text and exit\n"
         "  --version        show the version and exit\n"
         "\n"

@@ -1,12 +1,28 @@
 #include "main_window/command_line.h"
+#include "main_window/exit_signals.h"
 #include "main_window/form1.h"
 #include "port_bank/automatic_port_directory.h"
 #include "port_bank/explicit_port_directory.h"
+#include "session_log/local_timestamp.h"
+#include "session_log/output_paths.h"
+#include "session_log/session_recording.h"
 #include "version.h"
 
 #include <QApplication>
+#include <csignal>
 #include <cstdio>
 #include <memory>
+
+namespace {
+
+int refuse(const QString& why)
+{
+    std::fprintf(stderr, "lightbench: %s\nTry 'lightbench --help'.\n",
+                 why.toLocal8Bit().constData());
+    return 2;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -24,11 +40,19 @@ int main(int argc, char* argv[])
         std::printf("%s %s\n", LIGHTBENCH_NAME, LIGHTBENCH_VERSION);
         return 0;
     case CommandLine::Action::Refuse:
-        std::fprintf(stderr, "lightbench: %s\nTry 'lightbench --help'.\n",
-                     line.error.toLocal8Bit().constData());
-        return 2;
+        return refuse(line.error);
     case CommandLine::Action::Run:
         break;
+    }
+
+    // A log or report that could not be written is refused now, before any port opens.
+    if (!line.logDirectory.isEmpty()) {
+        if (const QString why = prepareLogDirectory(line.logDirectory); !why.isEmpty())
+            return refuse(why);
+    }
+    if (!line.reportFile.isEmpty()) {
+        if (const QString why = checkReportPath(line.reportFile); !why.isEmpty())
+            return refuse(why);
     }
 
     // Qt sees no arguments of ours; its own settings come from the environment.
@@ -44,5 +68,25 @@ int main(int argc, char* argv[])
         directory = std::make_unique<ExplicitPortDirectory>(line.ports);
 
     Form1 window(*directory);
-    return application.exec();
+
+    // The session log and the run report watch the bank only when asked for.
+    std::unique_ptr<SessionRecording> recording;
+    if (!line.logDirectory.isEmpty() || !line.reportFile.isEmpty()) {
+        // A file-size limit (ulimit -f) would kill the program at the limit; the writer takes
+        // the failed write instead, as it takes a full disk.
+        std::signal(SIGXFSZ, SIG_IGN);
+        recording = std::make_unique<SessionRecording>(
+            window.portBank(),
+            SessionRecording::Options{line.logDirectory, line.logLimit, line.reportFile},
+            wallClockMs());
+    }
+
+    // SIGTERM and SIGINT take the exit button's way out.
+    ExitSignals exitSignals;
+    QObject::connect(&exitSignals, &ExitSignals::received, &window, &Form1::Command3_Click);
+
+    const int status = application.exec();
+    if (recording)
+        recording->finish();
+    return status;
 }

@@ -24,6 +24,7 @@ void runOpeningPass(PortBank& bank, OpeningPassView& view)
 
         const PortStatus status = classifyPort(index + 1, port.isOpen(), lastError.code);
         bank.noteInUse(index, status.rgb == PortStatusColour::Blue);
+        bank.noteShownColour(index, status.rgb);
         view.showCaption(index, status.caption);
         view.showColour(index, status.rgb);
     }

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <array>
+#include <cstdint>
 #include <memory>
 
 class PortDirectory;
@@ -43,10 +44,16 @@ public:
     // it when the port becomes in use, not again on every pass while it stays so.
     void noteInUse(int index, bool inUse);
 
+    // The colour the opening pass gave port index's status label (0 before any pass tried it):
+    // the run report states what the label shows.
+    void noteShownColour(int index, std::uint32_t rgb) { shownColour_[std::size_t(index)] = rgb; }
+    std::uint32_t shownColour(int index) const { return shownColour_[std::size_t(index)]; }
+
 private:
     PortDirectory& directory_;
     std::array<std::unique_ptr<SerialPort>, kPortCount> ports_;
     std::array<bool, kPortCount> inUse_{};
+    std::array<std::uint32_t, kPortCount> shownColour_{};
     PortObserver* observer_ = nullptr;
     LastError lastError_;
 };

@@ -1,0 +1,227 @@
+// What the session log costs the fast sweep: sixteen pseudo-terminals whose far ends read as
+// fast as they can, the sweep run without and with --log in the same process (plain, logged,
+// logged, plain, each in a window of its own), and for the logged runs the bytes written to disk
+// per second and any entries the log's queue turned away. Target: the logged sweep keeps at
+// least 90 % of the plain sweep's rate.
+//
+// Usage: bench_session_log [seconds]   (seconds per run, default 10; four runs)
+#include "bench_support.h"
+
+#include "main_window/command_button.h"
+#include "main_window/form1.h"
+#include "main_window/text_box.h"
+#include "port_bank/explicit_port_directory.h"
+#include "session_log/local_timestamp.h"
+#include "session_log/session_recording.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QEventLoop>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+
+using namespace bench;
+
+namespace {
+
+constexpr int kPorts = 16;
+constexpr int kWarmUpMs = 500;
+
+struct Window {
+    explicit Window(const QMap<int, QString>& ports) : directory(ports), form(directory) {}
+    ExplicitPortDirectory directory;
+    Form1 form;
+};
+
+qint64 bytesIn(const QString& directory)
+{
+    qint64 total = 0;
+    QDirIterator it(directory, QDir::Files);
+    while (it.hasNext()) {
+        it.next();
+        total += it.fileInfo().size();
+    }
+    return total;
+}
+
+qint64 queueGaps(const QString& directory)
+{
+    qint64 entries = 0;
+    QDirIterator it(directory, QDir::Files);
+    const QRegularExpression gap(" -- log queue full: (\\d+) entries not logged");
+    while (it.hasNext()) {
+        QFile file(it.next());
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        auto matches = gap.globalMatch(QString::fromUtf8(file.readAll()));
+        while (matches.hasNext())
+            entries += matches.next().captured(1).toLongLong();
+    }
+    return entries;
+}
+
+struct Result {
+    double commandsPerSecond = 0; // per port
+    double mainCpuPerCommandUs = 0;
+    double diskBytesPerSecond = 0;
+    qint64 gapEntries = 0;
+    bool streamsOk = false;
+    qint64 commands = 0; // per port, in the stream at the end
+};
+
+// The fast sweep, started and stopped by clicks as the operator would; measured from kWarmUpMs
+// after the start for `seconds`.
+Result runSweep(Form1& form, ReadingPeers& peers, double seconds, qint64 alreadySent,
+                const QString& logDirectory)
+{
+    Result result;
+    peers.start(alreadySent);
+    QEventLoop loop;
+    qint64 commandsAtStart = 0;
+    qint64 diskAtStart = 0;
+    CpuSample cpuStart;
+    QTimer::singleShot(kWarmUpMs, Qt::PreciseTimer, &form, [&] {
+        commandsAtStart = peers.commands(0);
+        cpuStart = CpuSample::now();
+        if (!logDirectory.isEmpty())
+            diskAtStart = bytesIn(logDirectory);
+    });
+    QTimer::singleShot(kWarmUpMs + int(seconds * 1000), Qt::PreciseTimer, &form, [&] {
+        const CpuSample cpuEnd = CpuSample::now();
+        const double elapsed = std::chrono::duration<double>(cpuEnd.when - cpuStart.when).count();
+        const double commands = double(peers.commands(0) - commandsAtStart);
+        result.commandsPerSecond = commands / elapsed;
+        result.mainCpuPerCommandUs =
+            commands > 0 ? (cpuEnd.mainThreadSeconds - cpuStart.mainThreadSeconds) / commands * 1e6
+                         : 0;
+        if (!logDirectory.isEmpty())
+            result.diskBytesPerSecond = double(bytesIn(logDirectory) - diskAtStart) / elapsed;
+        QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
+        loop.quit();
+    });
+    QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
+    loop.exec();
+
+    // Until every port's output has gone and the peers have read it all.
+    const Clock::time_point start = Clock::now();
+    qint64 lastTotal = -1;
+    Clock::time_point quietSince = Clock::now();
+    while (secondsSince(start) < 30) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        ::usleep(5000);
+        bool queued = false;
+        for (int i = 0; i < kPorts; ++i)
+            queued = queued || form.portBank().port(i).pendingOutput() > 0;
+        const qint64 total = peers.totalBytes();
+        if (total != lastTotal || queued) {
+            lastTotal = total;
+            quietSince = Clock::now();
+        } else if (secondsSince(quietSince) > 0.2) {
+            break;
+        }
+    }
+    peers.stop();
+    result.streamsOk = true;
+    result.commands = peers.checker(0).commands();
+    for (int i = 0; i < kPorts; ++i)
+        result.streamsOk = result.streamsOk && peers.checker(i).isComplete() &&
+                           peers.checker(i).commands() == result.commands;
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const double seconds = argc > 1 ? std::max(1.0, QByteArray(argv[1]).toDouble()) : 10.0;
+
+    PtySet ports;
+    if (!ports.open(kPorts))
+        return 1;
+    // Each run has a window of its own, as each run of the program would: a window's second
+    // fast sweep runs far slower than its first, whatever the log, which would be measured
+    // instead of the log.
+    const auto openWindow = [&ports]() -> std::unique_ptr<Window> {
+        auto window = std::make_unique<Window>(ports.devices);
+        window->form.Timer3_Timer();
+        for (int i = 0; i < kPorts; ++i) {
+            if (!window->form.portBank().port(i).isOpen()) {
+                std::printf("port %d did not open\n", i + 1);
+                return nullptr;
+            }
+        }
+        return window;
+    };
+    std::unique_ptr<Window> first = openWindow();
+    if (!first)
+        return 1;
+    Form1& form0 = first->form;
+    ReadingPeers peers(ports.masters,
+                       SweepSequence(fastRangeCommand, form0.Text6->text().toInt(),
+                                     form0.Text7->text().toInt(), form0.Text3->text().toLatin1()));
+    first.reset();
+
+    std::printf("Fast sweep to 16 pseudo-terminals without and with the session log, %.1f s per "
+                "run after %d ms warm-up (offscreen window, timers on as in use)\n\n",
+                seconds, kWarmUpMs);
+    std::printf("  %-8s  %12s  %16s  %14s  %12s  %s\n", "run", "cmd/s a port", "main CPU/cmd us",
+                "disk bytes/s", "queue gaps", "streams");
+
+    std::vector<double> plainRates;
+    std::vector<double> loggedRates;
+    std::vector<double> diskRates;
+    std::vector<double> plainCpu;
+    std::vector<double> loggedCpu;
+    bool ok = true;
+    // Plain, logged, logged, plain: a drift in the machine's load over the runs weighs on both.
+    for (int round = 0; round < 4; ++round) {
+        const bool logged = round == 1 || round == 2;
+        QTemporaryDir logs;
+        std::unique_ptr<Window> window = openWindow();
+        if (!window)
+            return 1;
+        Form1& form = window->form;
+        std::unique_ptr<SessionRecording> recording;
+        if (logged) {
+            // The bytes written are counted in the files: no rotation within a run.
+            recording = std::make_unique<SessionRecording>(
+                form.portBank(), SessionRecording::Options{logs.path(), qint64(1) << 40, {}},
+                wallClockMs());
+        }
+        Result result = runSweep(form, peers, seconds, 0, logged ? logs.path() : QString());
+        if (logged) {
+            recording->finish();
+            result.gapEntries = queueGaps(logs.path());
+            loggedRates.push_back(result.commandsPerSecond);
+            diskRates.push_back(result.diskBytesPerSecond);
+            loggedCpu.push_back(result.mainCpuPerCommandUs);
+        } else {
+            plainRates.push_back(result.commandsPerSecond);
+            plainCpu.push_back(result.mainCpuPerCommandUs);
+        }
+        ok = ok && result.streamsOk && result.gapEntries == 0;
+        std::printf("  %-8s  %12.0f  %16.1f  %14.0f  %12lld  %s\n", logged ? "--log" : "plain",
+                    result.commandsPerSecond, result.mainCpuPerCommandUs, result.diskBytesPerSecond,
+                    result.gapEntries, result.streamsOk ? "ok" : "FAILED");
+    }
+    const auto mean = [](const std::vector<double>& v) {
+        double sum = 0;
+        for (double x : v)
+            sum += x;
+        return v.empty() ? 0 : sum / double(v.size());
+    };
+    const double ratio = mean(plainRates) > 0 ? mean(loggedRates) / mean(plainRates) : 0;
+    std::printf("\n  with --log / without: %.3f (target >= 0.9): %s\n", ratio,
+                ratio >= 0.9 ? "met" : "NOT MET");
+    // Steadier than the rates on a shared machine: what one command costs the window thread.
+    std::printf("  window thread CPU per command, with --log / without: %.3f\n",
+                mean(plainCpu) > 0 ? mean(loggedCpu) / mean(plainCpu) : 0);
+    std::printf("  written to disk with --log: %.2f MB/s (%.0f lines/s of about %d bytes)\n",
+                mean(diskRates) / 1e6, mean(loggedRates) * kPorts,
+                mean(loggedRates) > 0 ? int(mean(diskRates) / (mean(loggedRates) * kPorts)) : 0);
+    std::printf("  load average at the end: %s\n", loadAverage().constData());
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,73 @@
+#include "main_window/exit_signals.h"
+
+#include <QSocketNotifier>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// One pipe for the process: signal handlers are process-wide too.
+int pipeEnds[2] = {-1, -1};
+
+extern "C" void onExitSignal(int signalNumber)
+{
+    const int savedErrno = errno;
+    const unsigned char number = static_cast<unsigned char>(signalNumber);
+    // A full pipe already holds a request to end; nothing is lost by dropping this byte.
+    [[maybe_unused]] const ssize_t n = ::write(pipeEnds[1], &number, 1);
+    errno = savedErrno;
+}
+
+constexpr int kSignals[] = {SIGTERM, SIGINT};
+
+} // namespace
+
+ExitSignals::ExitSignals(QObject* parent) : QObject(parent)
+{
+    if (pipeEnds[0] >= 0)
+        return; // one instance per process
+    if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::fprintf(stderr, "lightbench: cannot catch SIGTERM and SIGINT: pipe: %s\n",
+                     std::strerror(errno));
+        return;
+    }
+    notifier_ = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &ExitSignals::readPipe);
+
+    struct sigaction action {};
+    action.sa_handler = onExitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    for (int signalNumber : kSignals) {
+        if (::sigaction(signalNumber, &action, nullptr) != 0)
+            std::fprintf(stderr, "lightbench: cannot catch signal %d: %s\n", signalNumber,
+                         std::strerror(errno));
+    }
+}
+
+ExitSignals::~ExitSignals()
+{
+    if (!notifier_)
+        return;
+    for (int signalNumber : kSignals)
+        ::signal(signalNumber, SIG_DFL);
+    delete notifier_;
+    notifier_ = nullptr;
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+    pipeEnds[0] = pipeEnds[1] = -1;
+}
+
+void ExitSignals::readPipe()
+{
+    unsigned char numbers[16];
+    ssize_t n;
+    while ((n = ::read(pipeEnds[0], numbers, sizeof numbers)) > 0 || (n < 0 && errno == EINTR)) {
+        for (ssize_t i = 0; i < n; ++i)
+            emit received(numbers[i]);
+    }
+}

@@ -1,0 +1,123 @@
+#include "session_log/log_file.h"
+
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+LogFile::LogFile(QString path, std::int64_t limit)
+    : path_(std::move(path)), nativePath_(QFile::encodeName(path_)), limit_(limit)
+{
+}
+
+LogFile::~LogFile()
+{
+    close();
+}
+
+void LogFile::close()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+void LogFile::fail(const QString& what, int errorNumber)
+{
+    error_ = QStringLiteral("%1 %2: %3")
+                 .arg(what, path_, QString::fromLocal8Bit(std::strerror(errorNumber)));
+}
+
+bool LogFile::ensureOpen()
+{
+    if (fd_ >= 0)
+        return true;
+    const int fd = ::open(nativePath_.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        fail(QStringLiteral("cannot open"), errno);
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        fail(QStringLiteral("cannot stat"), errno);
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    size_ = info.st_size;
+    return true;
+}
+
+bool LogFile::rotate()
+{
+    close();
+    const QByteArray old = nativePath_ + ".1";
+    if (::rename(nativePath_.constData(), old.constData()) != 0 && errno != ENOENT) {
+        fail(QStringLiteral("cannot rename"), errno);
+        return false;
+    }
+    return ensureOpen();
+}
+
+// Writes all of bytes, or the whole lines of them up to a failure; the rest of a line cut by
+// the failure is taken off the file again.
+qsizetype LogFile::writeWhole(QByteArrayView bytes)
+{
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd_, bytes.data() + written, size_t(bytes.size() - written));
+        if (n > 0) {
+            written += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        fail(QStringLiteral("cannot write"), n < 0 ? errno : ENOSPC);
+        const qsizetype whole = bytes.first(written).lastIndexOf('\n') + 1;
+        if (whole < written && ::ftruncate(fd_, size_ + whole) != 0)
+            close(); // measured afresh when it is opened again
+
+        size_ += whole;
+        return whole;
+    }
+    size_ += written;
+    return written;
+}
+
+qsizetype LogFile::append(QByteArrayView lines)
+{
+    qsizetype done = 0;
+    while (done < lines.size()) {
+        if (!ensureOpen())
+            return done;
+        // The whole lines that still fit below the limit.
+        const QByteArrayView rest = lines.sliced(done);
+        const std::int64_t room = limit_ - size_;
+        qsizetype fits = room >= rest.size() ? rest.size()
+                         : room > 0          ? rest.first(qsizetype(room)).lastIndexOf('\n') + 1
+                                             : 0;
+        if (fits == 0) {
+            if (size_ > 0) {
+                if (!rotate())
+                    return done;
+                continue;
+            }
+            fits = rest.indexOf('\n') + 1; // one line longer than the limit: a file of its own
+            if (fits == 0)
+                fits = rest.size();
+        }
+        const qsizetype written = writeWhole(rest.first(fits));
+        done += written;
+        if (written < fits)
+            return done;
+    }
+    return done;
+}
+
+void LogFile::sync()
+{
+    if (fd_ >= 0)
+        ::fsync(fd_);
+}

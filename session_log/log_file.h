@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+// One port's log file. Lines are appended whole; when the next line would take the file past
+// its limit, the file is renamed to "<name>.1" (replacing the one before) and a new one begun,
+// so a port never holds more than twice its limit on disk. A line longer than the limit on its
+// own still goes into a file of its own.
+//
+// A write that fails part-way (disk full, file-size limit) is cut back to the last whole line,
+// so the file never ends in half a line. The file is opened on the first write and again after
+// a failure, so a directory that was unwritable for a while is used again once it can be.
+class LogFile {
+public:
+    LogFile(QString path, std::int64_t limit);
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+    // Appends lines (each ending in '\n') and returns how many bytes of them are in the file:
+    // all of them, or the whole lines written before a failure (then error() says why).
+    qsizetype append(QByteArrayView lines);
+    // Forces what was written to the disk.
+    void sync();
+    void close();
+
+    QString path() const { return path_; }
+    QString error() const { return error_; }
+
+private:
+    bool ensureOpen();
+    bool rotate();
+    qsizetype writeWhole(QByteArrayView bytes);
+    void fail(const QString& what, int errorNumber);
+
+    QString path_;
+    QByteArray nativePath_;
+    std::int64_t limit_;
+    int fd_ = -1;
+    std::int64_t size_ = 0;
+    QString error_;
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+// One thing to log for one port, as the window thread hands it to the log's writer: taken
+// with its time, formatted and written later on the writer's thread.
+struct LogRecord {
+    enum class Kind : std::uint8_t {
+        Sent,      // bytes: one command as sent
+        Received,  // bytes: as they came off the line
+        Opened,    // text: device and settings
+        InUse,     // text: device
+        Lost,      // text: device
+        Returned,  // text: device and settings
+        Dropped,   // count: bytes dropped by the receive bound
+        QueueFull, // count: records the full queue turned away (made by the queue itself)
+    };
+
+    std::int64_t ms = 0; // wall clock, ms since the epoch
+    int index = 0;       // port index 0..15
+    Kind kind = Kind::Sent;
+    QByteArray bytes;
+    QString text;
+    std::uint64_t count = 0;
+};

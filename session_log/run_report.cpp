@@ -1,0 +1,50 @@
+#include "session_log/run_report.h"
+
+#include "session_log/local_timestamp.h"
+
+namespace {
+
+void appendField(QByteArray& out, const QString& field)
+{
+    const QByteArray text = field.toUtf8();
+    if (!text.contains(',') && !text.contains('"') && !text.contains('\n') &&
+        !text.contains('\r')) {
+        out.append(text);
+        return;
+    }
+    out.append('"');
+    for (char c : text) {
+        if (c == '"')
+            out.append('"');
+        out.append(c);
+    }
+    out.append('"');
+}
+
+} // namespace
+
+QByteArray runReportCsv(const ReportRows& rows)
+{
+    QByteArray out = "port,device,status,commands_sent,bytes_sent,bytes_received,bytes_dropped,"
+                     "losses,returns,last_received\n";
+    LocalTimestamp timestamp;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const ReportRow& row = rows[i];
+        const PortCounters& c = row.counters;
+        out.append(QByteArray::number(qulonglong(i + 1)));
+        out.append(',');
+        appendField(out, row.device);
+        out.append(',');
+        appendField(out, row.status);
+        for (std::uint64_t n :
+             {c.commandsSent, c.bytesSent, c.bytesReceived, c.bytesDropped, c.losses, c.returns}) {
+            out.append(',');
+            out.append(QByteArray::number(qulonglong(n)));
+        }
+        out.append(',');
+        if (c.lastReceivedMs >= 0)
+            timestamp.append(out, c.lastReceivedMs);
+        out.append('\n');
+    }
+    return out;
+}

@@ -1,0 +1,74 @@
+#include "session_log/session_recorder.h"
+
+#include "session_log/local_timestamp.h"
+#include "session_log/session_writer.h"
+
+SessionRecorder::SessionRecorder(SessionWriter& writer, RowSource rows, QObject* parent)
+    : QObject(parent), writer_(writer), rows_(std::move(rows))
+{
+    connect(&reportTimer_, &QTimer::timeout, this, &SessionRecorder::writeReport);
+    reportTimer_.start(kReportIntervalMs);
+}
+
+void SessionRecorder::commandSent(int index, const QByteArray& bytes)
+{
+    LogRecord record;
+    record.ms = wallClockMs();
+    record.index = index;
+    record.kind = LogRecord::Kind::Sent;
+    record.bytes = bytes;
+    writer_.log(std::move(record));
+}
+
+void SessionRecorder::bytesReceived(int index, const QByteArray& bytes)
+{
+    LogRecord record;
+    record.ms = wallClockMs();
+    record.index = index;
+    record.kind = LogRecord::Kind::Received;
+    record.bytes = bytes;
+    writer_.log(std::move(record));
+}
+
+void SessionRecorder::portEvent(int index, Event event, const QString& detail)
+{
+    LogRecord record;
+    record.ms = wallClockMs();
+    record.index = index;
+    switch (event) {
+    case Event::Opened:
+        record.kind = LogRecord::Kind::Opened;
+        break;
+    case Event::InUse:
+        record.kind = LogRecord::Kind::InUse;
+        break;
+    case Event::Lost:
+        record.kind = LogRecord::Kind::Lost;
+        break;
+    case Event::Returned:
+        record.kind = LogRecord::Kind::Returned;
+        break;
+    case Event::Dropped:
+        record.kind = LogRecord::Kind::Dropped;
+        record.count = detail.toULongLong();
+        break;
+    }
+    record.text = detail;
+    writer_.log(std::move(record));
+}
+
+void SessionRecorder::writeReport()
+{
+    if (!finished_)
+        writer_.writeReport(runReportCsv(rows_()));
+}
+
+void SessionRecorder::finish()
+{
+    if (finished_)
+        return;
+    writeReport();
+    finished_ = true;
+    reportTimer_.stop();
+    writer_.finish();
+}

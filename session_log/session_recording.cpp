@@ -1,0 +1,59 @@
+#include "session_log/session_recording.h"
+
+#include "port_bank/port_bank.h"
+#include "port_bank/port_status.h"
+#include "session_log/session_recorder.h"
+#include "session_log/session_writer.h"
+
+QString reportStatus(std::uint32_t labelColour)
+{
+    switch (labelColour) {
+    case PortStatusColour::Green:
+        return QStringLiteral("open");
+    case PortStatusColour::Blue:
+        return QStringLiteral("in_use");
+    case PortStatusColour::LightGray:
+        return QStringLiteral("absent");
+    case PortStatusColour::Red:
+        return QStringLiteral("failed");
+    default:
+        return QString();
+    }
+}
+
+SessionRecording::SessionRecording(PortBank& bank, const Options& options, std::int64_t startMs)
+    : bank_(bank)
+{
+    SessionWriter::Settings settings;
+    settings.logDirectory = options.logDirectory;
+    settings.logLimit = options.logLimit;
+    settings.runName = SessionWriter::runNameAt(startMs);
+    settings.reportPath = options.reportFile;
+    writer_ = std::make_unique<SessionWriter>(settings);
+    recorder_ = std::make_unique<SessionRecorder>(*writer_, [&bank] {
+        ReportRows rows;
+        for (int i = 0; i < PortBank::kPortCount; ++i) {
+            ReportRow& row = rows[std::size_t(i)];
+            row.device = bank.devicePath(i);
+            row.status = reportStatus(bank.shownColour(i));
+            row.counters = bank.port(i).counters();
+        }
+        return rows;
+    });
+    // The traffic only matters to the log; the report reads the counters.
+    if (writer_->logsToFiles())
+        bank_.setObserver(recorder_.get());
+    recorder_->writeReport();
+}
+
+SessionRecording::~SessionRecording()
+{
+    finish();
+}
+
+void SessionRecording::finish()
+{
+    if (bank_.observer() == recorder_.get())
+        bank_.setObserver(nullptr);
+    recorder_->finish();
+}

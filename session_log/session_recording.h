@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+class PortBank;
+class SessionRecorder;
+class SessionWriter;
+
+// Everything --log and --report set up around the port bank: the writer's thread, the
+// recorder that watches the bank, and the report's rows read from the bank's figures. Made
+// after the window (so before the first opening pass), finished after the event loop ends,
+// whichever way it ended: exit button, close box or signal.
+class SessionRecording {
+public:
+    struct Options {
+        QString logDirectory; // empty: no session log
+        std::int64_t logLimit = 100 * 1024 * 1024;
+        QString reportFile; // empty: no run report
+    };
+
+    // startMs: the run's start on the wall clock; it names the log files.
+    SessionRecording(PortBank& bank, const Options& options, std::int64_t startMs);
+    ~SessionRecording();
+
+    // The report now, the logs written and synced, the bank no longer watched.
+    void finish();
+
+private:
+    PortBank& bank_;
+    std::unique_ptr<SessionWriter> writer_;
+    std::unique_ptr<SessionRecorder> recorder_;
+};
+
+// The report's status of a port: what its label shows after the last opening pass that tried
+// it: "open", "in_use", "absent", "failed", or "" before any pass has.
+QString reportStatus(std::uint32_t labelColour);

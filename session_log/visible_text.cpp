@@ -1,0 +1,185 @@
+#include "session_log/visible_text.h"
+
+#include <QList>
+
+namespace {
+
+bool isLead(unsigned char byte)
+{
+    return byte >= 0x81 && byte <= 0xFE;
+}
+
+bool isDigit(unsigned char byte)
+{
+    return byte >= 0x30 && byte <= 0x39;
+}
+
+bool isTrail(unsigned char byte)
+{
+    return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFE);
+}
+
+void appendHex(QByteArray& out, unsigned value, int digits)
+{
+    static const char kHex[] = "0123456789abcdef";
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+        out.append(kHex[(value >> shift) & 0xF]);
+}
+
+void appendByteEscape(QByteArray& out, unsigned char byte)
+{
+    out.append("\\x", 2);
+    appendHex(out, byte, 2);
+}
+
+// One ASCII byte: printable ones pass, the backslash doubles, controls become escapes.
+void appendAscii(QByteArray& out, unsigned char byte)
+{
+    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+        out.append(char(byte));
+        return;
+    }
+    switch (byte) {
+    case '\\':
+        out.append("\\\\", 2);
+        break;
+    case '\r':
+        out.append("\\r", 2);
+        break;
+    case '\n':
+        out.append("\\n", 2);
+        break;
+    case '\t':
+        out.append("\\t", 2);
+        break;
+    default:
+        appendByteEscape(out, byte);
+        break;
+    }
+}
+
+// A decoded character beyond ASCII: C1 controls and the line and paragraph separators would
+// break or garble a line, so they are written as "\uXXXX".
+void appendCodePoint(QByteArray& out, char32_t c)
+{
+    if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
+        out.append("\\u", 2);
+        appendHex(out, unsigned(c), 4);
+        return;
+    }
+    out.append(QString::fromUcs4(&c, 1).toUtf8());
+}
+
+} // namespace
+
+void VisibleText::append(QByteArrayView input, QByteArray& out)
+{
+    QByteArray joined;
+    QByteArrayView bytes = input;
+    if (!held_.isEmpty()) {
+        joined = held_ + input.toByteArray();
+        bytes = joined;
+        held_.clear();
+    }
+
+    const qsizetype n = bytes.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (byte < 0x80) {
+            appendAscii(out, byte);
+            ++i;
+            continue;
+        }
+        if (!isLead(byte)) { // 0x80 and 0xFF start nothing
+            appendByteEscape(out, byte);
+            ++i;
+            continue;
+        }
+        if (i + 1 >= n) {
+            held_ = bytes.sliced(i).toByteArray();
+            return;
+        }
+        const auto second = static_cast<unsigned char>(bytes[i + 1]);
+        if (isTrail(second)) {
+            appendSequence(bytes.sliced(i, 2), out);
+            i += 2;
+            continue;
+        }
+        if (isDigit(second)) {
+            if (i + 2 >= n) {
+                held_ = bytes.sliced(i).toByteArray();
+                return;
+            }
+            if (isLead(static_cast<unsigned char>(bytes[i + 2]))) {
+                if (i + 3 >= n) {
+                    held_ = bytes.sliced(i).toByteArray();
+                    return;
+                }
+                if (isDigit(static_cast<unsigned char>(bytes[i + 3]))) {
+                    appendSequence(bytes.sliced(i, 4), out);
+                    i += 4;
+                    continue;
+                }
+            }
+        }
+        // A lead byte that no valid sequence follows: it alone is escaped, and the byte after
+        // it may start a character of its own.
+        appendByteEscape(out, byte);
+        ++i;
+    }
+}
+
+void VisibleText::appendSequence(QByteArrayView sequence, QByteArray& out)
+{
+    // Every multi-byte sequence stands for a character beyond ASCII. A sequence with no
+    // character comes back as U+FFFD (or something else): escaped then, except 84 31 A4 37,
+    // which is U+FFFD itself.
+    if (!decoder_)
+        decoder_.emplace("GB18030", QStringConverter::Flag::Stateless);
+    const QString text = decoder_->decode(sequence);
+    const QList<uint> codePoints = text.toUcs4();
+    const bool isReplacement = sequence == QByteArrayView("\x84\x31\xA4\x37", 4);
+    if (codePoints.size() == 1 && codePoints[0] >= 0x80 &&
+        (codePoints[0] != 0xFFFD || isReplacement)) {
+        appendCodePoint(out, char32_t(codePoints[0]));
+        return;
+    }
+    for (char byte : sequence)
+        appendByteEscape(out, static_cast<unsigned char>(byte));
+}
+
+void VisibleText::finish(QByteArray& out)
+{
+    // The first held byte is a lead byte that nothing finishes; what followed it is read afresh,
+    // as it would be anywhere else in the stream.
+    while (!held_.isEmpty()) {
+        const QByteArray rest = held_.mid(1);
+        appendByteEscape(out, static_cast<unsigned char>(held_[0]));
+        held_.clear();
+        append(rest, out);
+    }
+}
+
+QByteArray VisibleText::of(QByteArrayView bytes)
+{
+    // One per thread, so that its decoder is made once; finish() leaves it empty again.
+    thread_local VisibleText visible;
+    QByteArray out;
+    out.reserve(bytes.size());
+    visible.append(bytes, out);
+    visible.finish(out);
+    return out;
+}
+
+QByteArray VisibleText::ofText(const QString& text)
+{
+    QByteArray out;
+    for (char32_t c : text.toUcs4()) {
+        if (c < 0x80)
+            appendAscii(out, static_cast<unsigned char>(c));
+        else
+            appendCodePoint(out, c);
+    }
+    return out;
+}
