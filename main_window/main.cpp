@@ -24,8 +24,11 @@ int main(int argc, char* argv[])
         std::printf("%s %s\n", LIGHTBENCH_NAME, LIGHTBENCH_VERSION);
         return 0;
     case CommandLine::Action::Refuse:
-        std::fprintf(stderr, "lightbench: %s\nTry 'lightbench --help'.\n",
-                     line.error.toLocal8Bit().constData());
+        if (line.errorInPortsFile)
+            std::fprintf(stderr, "%s\n", line.error.toLocal8Bit().constData());
+        else
+            std::fprintf(stderr, "lightbench: %s\nTry 'lightbench --help'.\n",
+                         line.error.toLocal8Bit().constData());
         return 2;
     case CommandLine::Action::Run:
         break;
@@ -38,7 +41,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(LIGHTBENCH_VERSION));
 
     std::unique_ptr<PortDirectory> directory;
-    if (line.ports.isEmpty())
+    if (line.ports.isEmpty() && line.portsFile.isEmpty())
         directory = std::make_unique<AutomaticPortDirectory>();
     else
         directory = std::make_unique<ExplicitPortDirectory>(line.ports);
