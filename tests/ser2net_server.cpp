@@ -1,10 +1,11 @@
 #include "ser2net_server.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTcpServer>
-#include <QTest>
+#include <QThread>
 
 namespace {
 
@@ -85,7 +86,8 @@ bool Ser2netServer::start()
             stop();
             return false;
         }
-        QTest::qWait(20);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(20);
     }
     return true;
 }
