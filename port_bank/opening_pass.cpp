@@ -23,6 +23,7 @@ void runOpeningPass(PortBank& bank, OpeningPassView& view)
         lastError.code = ownCode;
 
         const PortStatus status = classifyPort(index + 1, port.isOpen(), lastError.code);
+        bank.noteInUse(index, status.rgb == PortStatusColour::Blue);
         view.showCaption(index, status.caption);
         view.showColour(index, status.rgb);
     }

@@ -2,11 +2,11 @@
 
 #include "port_bank/port_directory.h"
 #include "port_bank/port_errors.h"
+#include "port_bank/port_traffic.h"
 #include "port_bank/wire_text.h"
 
 #include <QFile>
 #include <QSerialPort>
-#include <utility>
 
 #ifdef Q_OS_UNIX
 #include "port_bank/device_lock.h"
@@ -21,11 +21,6 @@
 namespace {
 
 const QString kDefaultSettings = QStringLiteral("115200,n,8,1");
-
-// Received bytes wait here for the next receive poll. Big enough that nothing is lost between
-// two polls (at 115200 baud a poll 200 ms apart finds about 2.3 KB), small enough that a device
-// that floods us while nobody polls cannot take the memory: past it the oldest bytes go.
-constexpr qint64 kReadBufferSize = 1024 * 1024;
 
 QSerialPort::Parity toQt(SerialSettings::Parity parity)
 {
@@ -99,8 +94,9 @@ public:
     bool lineHungUp() const;
     void beginLoss();
     void completeLoss();
-    void drainDevice(QByteArray& bytes);
+    void drainDevice();
     void takeReceived();
+    bool send(const QByteArray& bytes);
 
     SerialPort* q;
     PortDirectory& directory;
@@ -112,11 +108,10 @@ public:
     QString settingsText = kDefaultSettings;
     SerialSettings settings;
     QString boundPath; // the directory's path of the open device
-    WireDecoder decoder;
-    // What arrived since the last read. Qt's own buffer is emptied into it at once: Qt keeps a
-    // 32 KiB block for every read it makes while earlier bytes are unread, so replies of a few
-    // bytes each would otherwise hold megabytes per port between two polls.
-    QByteArray received;
+    // Counters, observer and the received bytes kept between polls: the part of a port that
+    // does not depend on its link. Qt's read buffer is emptied into it at every read: Qt keeps a
+    // 32 KiB block for every read it makes while earlier bytes are unread.
+    PortTraffic traffic;
     QString lastWarning;
     bool retired = false;
     // The device has gone; the port reads as closed and is closed for good on the next turn of
@@ -213,26 +208,29 @@ void SerialPort::Private::completeLoss()
         return;
     // Still set while closing, so that errors raised by the close itself are not taken for a
     // second loss.
+    traffic.lost(boundPath);
     releaseDevice();
     lossPending = false;
     emit q->deviceLost();
 }
 
 // Takes what the driver holds beyond Qt's buffer, so that a read returns everything received so
-// far even when the event loop has not run since.
-void SerialPort::Private::drainDevice(QByteArray& bytes)
+// far even when the event loop has not run since. More than the receive bound would only push
+// out what was just read, so it stops there.
+void SerialPort::Private::drainDevice()
 {
 #ifdef Q_OS_UNIX
-    constexpr qsizetype kChunk = 4096;
-    const qsizetype limit = bytes.size() + kReadBufferSize;
-    while (bytes.size() < limit) {
-        const qsizetype before = bytes.size();
-        bytes.resize(before + kChunk);
-        const ssize_t got = ::read(port.handle(), bytes.data() + before, kChunk);
+    constexpr qsizetype kChunk = 16 * 1024;
+    char chunk[kChunk];
+    qsizetype taken = 0;
+    while (taken < PortTraffic::kReceiveBound) {
+        const ssize_t got = ::read(port.handle(), chunk, kChunk);
         const int readError = errno;
-        bytes.resize(before + qMax<qsizetype>(got, 0));
-        if (got > 0)
+        if (got > 0) {
+            taken += got;
+            traffic.received(QByteArray::fromRawData(chunk, got));
             continue;
+        }
         if (got < 0 && readError == EINTR)
             continue;
         if (got < 0 && readError == EAGAIN)
@@ -245,23 +243,53 @@ void SerialPort::Private::drainDevice(QByteArray& bytes)
                      qPrintable(qt_error_string(readError)));
         return;
     }
-#else
-    Q_UNUSED(bytes);
 #endif
 }
 
 void SerialPort::Private::takeReceived()
 {
-    received.append(port.readAll());
-    if (received.size() > kReadBufferSize)
-        received.remove(0, received.size() - kReadBufferSize);
+    if (port.bytesAvailable() > 0)
+        traffic.received(port.readAll());
+}
+
+// Straight to the device while nothing waits before it; what the device does not take at once
+// goes to Qt's queue, which writes it as the line drains.
+bool SerialPort::Private::send(const QByteArray& bytes)
+{
+    qsizetype written = 0;
+#ifdef Q_OS_UNIX
+    if (port.bytesToWrite() == 0) {
+        ssize_t put;
+        do {
+            put = ::write(port.handle(), bytes.constData(), size_t(bytes.size()));
+        } while (put < 0 && errno == EINTR);
+        if (put < 0 && errno != EAGAIN) {
+            const int writeError = errno;
+            if (lineHungUp())
+                beginLoss();
+            else
+                qWarning("write %s: %s", qPrintable(port.portName()),
+                         qPrintable(qt_error_string(writeError)));
+            return false;
+        }
+        written = qMax<qsizetype>(put, 0);
+        if (written == bytes.size())
+            return true;
+    }
+#endif
+    const qsizetype rest = bytes.size() - written;
+    if (port.write(bytes.constData() + written, rest) != rest) {
+        port.clearError();
+        return false;
+    }
+    return true;
 }
 
 SerialPort::SerialPort(PortDirectory& directory, QObject* parent)
     : QObject(parent), d(std::make_unique<Private>(this, directory))
 {
     d->applySettings(d->settings);
-    d->port.setReadBufferSize(kReadBufferSize);
+    d->port.setReadBufferSize(PortTraffic::kReceiveBound);
     connect(&d->port, &QSerialPort::readyRead, this, [this] { d->takeReceived(); });
     connect(&d->port, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError error) { d->onPortError(error); });
@@ -366,9 +394,8 @@ std::int32_t SerialPort::open()
     }
 
     d->boundPath = path;
-    d->received.clear();
     d->lastWarning.clear();
-    d->decoder = WireDecoder();
+    d->traffic.opened(d->commPort, path, d->settingsText);
     return PortError::None;
 }
 
@@ -395,16 +422,21 @@ std::int32_t SerialPort::output(const QString& text)
 {
     if (!isOpen())
         return PortError::NotOpen;
-    const QByteArray bytes = encodeForWire(text);
+    return outputEncoded(encodeForWire(text));
+}
+
+std::int32_t SerialPort::outputEncoded(const QByteArray& bytes)
+{
+    if (!isOpen())
+        return PortError::NotOpen;
     if (bytes.isEmpty())
         return PortError::None;
     // Qt would queue without limit for a device that does not drain.
     if (pendingOutput() + bytes.size() > kOutputLimit)
         return PortError::OutputFull;
-    if (d->port.write(bytes) != bytes.size()) {
-        d->port.clearError();
+    if (!d->send(bytes))
         return PortError::WriteFailed;
-    }
+    d->traffic.sent(bytes);
     return PortError::None;
 }
 
@@ -413,16 +445,25 @@ std::int32_t SerialPort::input(QString& received)
     if (!isOpen())
         return PortError::NotOpen;
     d->takeReceived();
-    QByteArray bytes = std::exchange(d->received, QByteArray());
-    d->drainDevice(bytes);
+    d->drainDevice();
     // The decoder keeps the first bytes of a character cut between two reads for the next one.
-    received = d->decoder.decode(bytes);
+    received = d->traffic.takeText();
     return PortError::None;
 }
 
 qint64 SerialPort::pendingOutput() const
 {
     return isOpen() ? d->port.bytesToWrite() : 0;
+}
+
+const PortCounters& SerialPort::counters() const
+{
+    return d->traffic.counters();
+}
+
+void SerialPort::setObserver(PortObserver* observer, int index)
+{
+    d->traffic.setObserver(observer, index);
 }
 
 QString SerialPort::devicePath() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "port_bank/port_counters.h"
 #include "port_bank/serial_settings.h"
 
 #include <QObject>
@@ -10,6 +11,7 @@
 #include <memory>
 
 class PortDirectory;
+class PortObserver;
 class QSerialPort;
 
 // One serial-port object of the port bank: a port number, a settings text, an open state,
@@ -46,8 +48,13 @@ public:
 
     // Output: queues the text, encoded as GB18030, with nothing added. Never blocks.
     std::int32_t output(const QString& text);
+    // The same for a text already encoded (a broadcast encodes once for all ports). Bytes go
+    // to the device at once as far as it takes them; only the rest waits.
+    std::int32_t outputEncoded(const QByteArray& bytes);
 
-    // Input: every character received and not yet read; "" when nothing is pending.
+    // Input: every character received and not yet read; "" when nothing is pending. What
+    // arrives between two reads is kept up to PortTraffic::kReceiveBound bytes; past it the
+    // oldest whole characters are dropped and counted.
     std::int32_t input(QString& received);
 
     // Bytes queued by output() and not yet taken by the device.
@@ -55,6 +62,11 @@ public:
 
     // The device this object has open, or would open for its port number.
     QString devicePath() const;
+
+    // What this port has sent, received, dropped and lost since the program started.
+    const PortCounters& counters() const;
+    // Tells observer (nullptr: nobody) of this port's traffic and events, as port index.
+    void setObserver(PortObserver* observer, int index);
 
 signals:
     // The device went away while open (adapter unplugged, pty peer closed); the object has

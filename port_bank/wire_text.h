@@ -20,6 +20,8 @@ class WireDecoder {
 public:
     WireDecoder();
     QString decode(QByteArrayView bytes);
+    // The first bytes of a character that the next piece is to finish.
+    qsizetype heldBytes() const { return unfinished_.size(); }
 
 private:
     QStringDecoder decoder_;

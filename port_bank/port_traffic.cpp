@@ -1,0 +1,80 @@
+#include "port_bank/port_traffic.h"
+
+#include "port_bank/port_observer.h"
+
+#include <QDateTime>
+
+PortTraffic::PortTraffic() : ring_(kReceiveBound) {}
+
+void PortTraffic::setObserver(PortObserver* observer, int index)
+{
+    observer_ = observer;
+    index_ = index;
+}
+
+void PortTraffic::opened(int portNumber, const QString& device, const QString& settings)
+{
+    portNumber_ = portNumber;
+    ring_.clear();
+    decoder_ = WireDecoder();
+    droppedSinceTake_ = 0;
+    const bool returned = lostSinceOpen_;
+    lostSinceOpen_ = false;
+    if (returned)
+        ++counters_.returns;
+    if (observer_)
+        observer_->portEvent(index_,
+                             returned ? PortObserver::Event::Returned : PortObserver::Event::Opened,
+                             device + QLatin1Char(' ') + settings);
+}
+
+void PortTraffic::lost(const QString& device)
+{
+    ++counters_.losses;
+    lostSinceOpen_ = true;
+    if (observer_)
+        observer_->portEvent(index_, PortObserver::Event::Lost, device);
+}
+
+void PortTraffic::sent(const QByteArray& bytes)
+{
+    ++counters_.commandsSent;
+    counters_.bytesSent += std::uint64_t(bytes.size());
+    if (observer_)
+        observer_->commandSent(index_, bytes);
+}
+
+void PortTraffic::received(const QByteArray& bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    counters_.bytesReceived += std::uint64_t(bytes.size());
+    counters_.lastReceivedMs = QDateTime::currentMSecsSinceEpoch();
+    if (observer_)
+        observer_->bytesReceived(index_, bytes);
+    droppedSinceTake_ += ring_.append(bytes);
+}
+
+QString PortTraffic::takeText()
+{
+    if (droppedSinceTake_ > 0) {
+        // The decoder may hold the first bytes of a character whose rest was dropped: they go
+        // too, and count with the rest.
+        droppedSinceTake_ += decoder_.heldBytes();
+        decoder_ = WireDecoder();
+        counters_.bytesDropped += std::uint64_t(droppedSinceTake_);
+        if (!warnedOfDrops_) {
+            warnedOfDrops_ = true;
+            qWarning("port %d: more than %lld bytes arrived between two reads; the oldest are "
+                     "dropped (warned once)",
+                     portNumber_, static_cast<long long>(kReceiveBound));
+        }
+        if (observer_)
+            observer_->portEvent(index_, PortObserver::Event::Dropped,
+                                 QString::number(droppedSinceTake_));
+        droppedSinceTake_ = 0;
+    }
+    if (ring_.size() == 0)
+        return QString();
+    return decoder_.decode(ring_.takeAll());
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "port_bank/port_counters.h"
+#include "port_bank/receive_ring.h"
+#include "port_bank/wire_text.h"
+
+#include <QByteArray>
+#include <QString>
+
+class PortObserver;
+
+// What passes through one port, whatever the link behind it: the counters, the observer's calls,
+// and the received bytes kept between two polls under the receive bound. The link (a serial
+// device here) reports each command it took, each read and each open and loss; the poll takes
+// the text.
+class PortTraffic {
+public:
+    // What one port keeps between two polls, and so what it gives one poll. At 921600 baud (the
+    // fastest line in use; 5 data bits give 131,657 bytes/s) a poll 200 ms apart finds 26 KB at
+    // most; 64 KiB also covers a poll up to half a second late. Past it the oldest bytes go.
+    static constexpr qsizetype kReceiveBound = 64 * 1024;
+
+    PortTraffic();
+
+    // observer: nullptr for none. index: the port index the observer is told (0 to 15).
+    void setObserver(PortObserver* observer, int index);
+    const PortCounters& counters() const { return counters_; }
+
+    // The link is open: the receive stream starts afresh. Reports Opened, or Returned for the
+    // first open after a loss. portNumber names the port in warnings.
+    void opened(int portNumber, const QString& device, const QString& settings);
+    // The link went away while open.
+    void lost(const QString& device);
+    // One command, exactly the bytes handed to the link.
+    void sent(const QByteArray& bytes);
+    // Bytes as taken from the link, before decoding.
+    void received(const QByteArray& bytes);
+    // Everything received since the last take, as text. Bytes that the bound dropped meanwhile
+    // are reported here, once per take; a character cut by the drop is never half decoded.
+    QString takeText();
+
+private:
+    PortCounters counters_;
+    PortObserver* observer_ = nullptr;
+    int index_ = 0;
+    int portNumber_ = 0;
+    ReceiveRing ring_;
+    WireDecoder decoder_;
+    qsizetype droppedSinceTake_ = 0;
+    bool lostSinceOpen_ = false;
+    bool warnedOfDrops_ = false;
+};

@@ -1,0 +1,187 @@
+// What passes through each port and what it counts and tells an observer: commands sent by a
+// broadcast, on the wire and counted, bytes as they arrive, and the opening pass's events
+// (opened, in use, lost, returned).
+#include "port_bank/broadcast.h"
+#include "port_bank/explicit_port_directory.h"
+#include "port_bank/opening_pass.h"
+#include "port_bank/port_bank.h"
+#include "port_bank/port_observer.h"
+#include "pty_peer.h"
+
+#include <QDateTime>
+#include <QtTest>
+
+namespace {
+
+struct Recorder : PortObserver {
+    QStringList events; // "index event detail"
+    QList<QPair<int, QByteArray>> sent;
+    QMap<int, QByteArray> received;
+
+    void commandSent(int index, const QByteArray& bytes) override { sent.append({index, bytes}); }
+    void bytesReceived(int index, const QByteArray& bytes) override { received[index] += bytes; }
+    void portEvent(int index, Event event, const QString& detail) override
+    {
+        static const char* const names[] = {"Opened", "InUse", "Lost", "Returned", "Dropped"};
+        events.append(QStringLiteral("%1 %2 %3").arg(index).arg(names[int(event)], detail));
+    }
+};
+
+struct QuietView : OpeningPassView {
+    QString settingsText() override { return QStringLiteral("9600,n,8,1"); }
+    void showCaption(int, const QString&) override {}
+    void showColour(int, std::uint32_t) override {}
+    bool yieldAfterPort() override { return true; }
+};
+
+} // namespace
+
+class TestPortTraffic : public QObject {
+    Q_OBJECT
+private slots:
+    void aBroadcastCountsOneCommandOnEachOpenPort();
+    void aBurstBeyondWhatTheDeviceTakesArrivesWholeAndInOrder();
+    void receivedBytesAreCountedAndToldRawAsTheyArrive();
+    void openingInUseLossAndReturnAreToldOnceEach();
+};
+
+void TestPortTraffic::aBroadcastCountsOneCommandOnEachOpenPort()
+{
+    PtyPeer one, three, four;
+    ExplicitPortDirectory directory(
+        {{1, one.linkPath()}, {3, three.linkPath()}, {4, four.linkPath()}});
+    PortBank bank(directory);
+    Recorder recorder;
+    bank.setObserver(&recorder);
+    QuietView view;
+    runOpeningPass(bank, view);
+
+    // "全部亮" is six bytes in GB18030.
+    sendToAllPorts(bank, QStringLiteral(":::ZAVB5."));
+    sendToAllPorts(bank, QStringLiteral("全部亮"));
+    const QByteArray wire = QByteArray(":::ZAVB5.") + "\xc8\xab\xb2\xbf\xc1\xc1";
+    for (PtyPeer* peer : {&one, &three, &four})
+        QCOMPARE(peer->readExactly(wire.size()), wire);
+    for (int index : {0, 2, 3}) {
+        QCOMPARE(bank.port(index).counters().commandsSent, 2u);
+        QCOMPARE(bank.port(index).counters().bytesSent, 15u);
+    }
+    QCOMPARE(bank.port(1).counters(), PortCounters());
+    const QList<QPair<int, QByteArray>> expected = {{0, ":::ZAVB5."},
+                                                    {2, ":::ZAVB5."},
+                                                    {3, ":::ZAVB5."},
+                                                    {0, "\xc8\xab\xb2\xbf\xc1\xc1"},
+                                                    {2, "\xc8\xab\xb2\xbf\xc1\xc1"},
+                                                    {3, "\xc8\xab\xb2\xbf\xc1\xc1"}};
+    QCOMPARE(recorder.sent, expected);
+
+    // An empty command puts nothing on the wire and counts nothing.
+    sendToAllPorts(bank, QString());
+    QCOMPARE(bank.port(0).counters().commandsSent, 2u);
+    QCOMPARE(recorder.sent.size(), 6);
+
+    // Without an observer the counting goes on.
+    bank.setObserver(nullptr);
+    sendToAllPorts(bank, QStringLiteral("x"));
+    QCOMPARE(bank.port(3).counters().commandsSent, 3u);
+    QCOMPARE(recorder.sent.size(), 6);
+}
+
+void TestPortTraffic::aBurstBeyondWhatTheDeviceTakesArrivesWholeAndInOrder()
+{
+    // The far end reads nothing until the burst is out: the device takes the first commands
+    // at once, the port queues the rest, and each command is cut somewhere between the two.
+    PtyPeer one;
+    ExplicitPortDirectory directory({{1, one.linkPath()}});
+    PortBank bank(directory);
+    QuietView view;
+    runOpeningPass(bank, view);
+    QByteArray expected;
+    bank.lastError().code = PortError::None;
+    for (int n = 0; n < 40; ++n) {
+        const QString command = QStringLiteral("%1:").arg(n, 4, 10, QLatin1Char('0')) +
+                                QString(995, QLatin1Char('a' + n % 26));
+        sendToAllPorts(bank, command);
+        QCOMPARE(bank.lastError().code, PortError::None);
+        expected += command.toLatin1();
+    }
+    QVERIFY(bank.port(0).pendingOutput() > 0);
+    QCOMPARE(one.readExactly(expected.size(), 10000), expected);
+    QTRY_COMPARE(bank.port(0).pendingOutput(), 0);
+    QCOMPARE(bank.port(0).counters().commandsSent, 40u);
+    QCOMPARE(bank.port(0).counters().bytesSent, std::uint64_t(expected.size()));
+}
+
+void TestPortTraffic::receivedBytesAreCountedAndToldRawAsTheyArrive()
+{
+    PtyPeer two;
+    ExplicitPortDirectory directory({{2, two.linkPath()}});
+    PortBank bank(directory);
+    Recorder recorder;
+    bank.setObserver(&recorder);
+    QuietView view;
+    runOpeningPass(bank, view);
+    QCOMPARE(bank.port(1).counters().lastReceivedMs, -1);
+
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    // A character split over two writes reaches the observer as the two raw pieces.
+    QVERIFY(two.write("OK \xba"));
+    QTRY_COMPARE(bank.port(1).counters().bytesReceived, 4u);
+    QVERIFY(two.write("\xc3\r\n"));
+    QTRY_COMPARE(bank.port(1).counters().bytesReceived, 7u);
+    QCOMPARE(recorder.received.value(1), QByteArray("OK \xba\xc3\r\n"));
+    QVERIFY(bank.port(1).counters().lastReceivedMs >= before);
+    QVERIFY(bank.port(1).counters().lastReceivedMs <= QDateTime::currentMSecsSinceEpoch());
+    QString text;
+    QCOMPARE(bank.port(1).input(text), PortError::None);
+    QCOMPARE(text, QStringLiteral("OK 好\r\n"));
+    QCOMPARE(bank.port(1).counters().bytesDropped, 0u);
+}
+
+void TestPortTraffic::openingInUseLossAndReturnAreToldOnceEach()
+{
+    PtyPeer one, two;
+    ExplicitPortDirectory directory({{1, one.linkPath()}, {2, two.linkPath()}});
+    PortBank bank(directory);
+    Recorder recorder;
+    bank.setObserver(&recorder);
+    QuietView view;
+
+    auto holder = std::make_unique<ForeignHolder>(two.linkPath(), ForeignHolder::Hold::Flock);
+    QVERIFY(holder->isHolding());
+    runOpeningPass(bank, view);
+    runOpeningPass(bank, view);
+    QCOMPARE(recorder.events, QStringList({"0 Opened " + one.linkPath() + " 9600,n,8,1",
+                                           "1 InUse " + two.linkPath()}));
+    holder.reset();
+    runOpeningPass(bank, view);
+    QCOMPARE(recorder.events.size(), 3);
+    QCOMPARE(recorder.events.last(), "1 Opened " + two.linkPath() + " 9600,n,8,1");
+    recorder.events.clear();
+
+    // Port 1's adapter is pulled, then plugged back under the same name.
+    one.closeMaster();
+    one.removeLink();
+    QTRY_VERIFY(!bank.port(0).isOpen());
+    runOpeningPass(bank, view);
+    runOpeningPass(bank, view);
+    QVERIFY(one.reopen());
+    runOpeningPass(bank, view);
+    runOpeningPass(bank, view);
+    QVERIFY(bank.port(0).isOpen());
+    QCOMPARE(recorder.events, QStringList({"0 Lost " + one.linkPath(),
+                                           "0 Returned " + one.linkPath() + " 9600,n,8,1"}));
+    QCOMPARE(bank.port(0).counters().losses, 1u);
+    QCOMPARE(bank.port(0).counters().returns, 1u);
+    QCOMPARE(bank.port(1).counters().losses, 0u);
+    QCOMPARE(bank.port(1).counters().returns, 0u);
+
+    // Closing by hand is no loss, and the next open is an open, not a return.
+    bank.port(0).close();
+    QCOMPARE(bank.port(0).open(), PortError::None);
+    QCOMPARE(recorder.events.last(), "0 Opened " + one.linkPath() + " 9600,n,8,1");
+    QCOMPARE(bank.port(0).counters().losses, 1u);
+}
+
+QTEST_GUILESS_MAIN(TestPortTraffic)
+#include "tst_port_traffic.moc"
