@@ -201,6 +201,15 @@ RoundTrips measureRoundTrips(Form1& form, int master)
     return trips;
 }
 
+// Empties the far ends: the clicks of one run reach every open port, and only port 1 answers.
+void drain(const std::vector<int>& masters)
+{
+    char buffer[4096];
+    for (int master : masters)
+        while (::read(master, buffer, sizeof buffer) > 0) {
+        }
+}
+
 struct Measured {
     SweepRun sweep;
     RoundTrips trips;
@@ -215,9 +224,15 @@ Measured measure(const QMap<int, QString>& devices, const PtySet& ptys, double s
     m.opened = openAll(form);
     if (!m.opened)
         return m;
+    drain(ptys.masters);
     ReadingPeers peers(ptys.masters, fastSequence(form));
     m.sweep = runFastSweep(form, peers, seconds);
     m.trips = measureRoundTrips(form, ptys.masters[0]);
+    // Let the last clicks reach the far ends before the next run empties them.
+    QEventLoop pause;
+    QTimer::singleShot(500, &pause, &QEventLoop::quit);
+    pause.exec();
+    drain(ptys.masters);
     return m;
 }
 

@@ -79,11 +79,15 @@ signals:
 private:
     void onConnected();
     void onReadyRead();
+    void readChunk();
+    bool send(const QByteArray& bytes);
     void onSocketError(QAbstractSocket::SocketError error);
     void onDeadline();
     void takeData(QByteArray bytes);
     void goUp();
     void endAttempt(Outcome outcome, const QString& why);
+    void loseConnection(const QString& why);
+    void fail(Outcome outcome, const QString& why);
     void sendSettings();
     void checkSettingsAnswer();
     bool heldIsInUseNotice(bool complete) const;
