@@ -7,6 +7,10 @@
 //    box (Text11), and the click-to-wire part of it. The receive poll runs every 200 ms, so the
 //    round trip is mostly the wait for the next poll, for both kinds of port alike.
 //
+// c) How long an opening pass, a receive poll and a broadcast take with sixteen network ports
+//    whose host never answers (its SYNs dropped) or whose name does not resolve: the window
+//    must not wait for the network.
+//
 // Usage: bench_network_ports [seconds]   (seconds per sweep run, default 10)
 #include "bench_support.h"
 #include "ser2net_server.h"
@@ -21,8 +25,11 @@
 #include <QRandomGenerator>
 #include <QTimer>
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
 
 using namespace bench;
@@ -236,6 +243,69 @@ Measured measure(const QMap<int, QString>& devices, const PtySet& ptys, double s
     return m;
 }
 
+// A listener whose queue is full: the kernel drops further SYNs, as a host that never answers.
+struct SilentHost {
+    int listener = -1;
+    std::vector<int> fillers;
+    quint16 port = 0;
+
+    bool open()
+    {
+        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(listener, 0) != 0 ||
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return false;
+        for (int i = 0; i < 4; ++i) {
+            const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            ::connect(filler, reinterpret_cast<sockaddr*>(&address), length);
+            fillers.push_back(filler);
+        }
+        port = ntohs(address.sin_port);
+        return true;
+    }
+    ~SilentHost()
+    {
+        for (int fd : fillers)
+            ::close(fd);
+        if (listener >= 0)
+            ::close(listener);
+    }
+};
+
+struct Stalls {
+    std::vector<double> passMs;
+    std::vector<double> pollMs;
+    std::vector<double> broadcastMs;
+};
+
+// Passes, polls and broadcasts as the timers and clicks run them, for `seconds`.
+Stalls measureStalls(const QMap<int, QString>& devices, double seconds)
+{
+    Stalls stalls;
+    Window window(devices);
+    Form1& form = window.form;
+    const auto timed = [](std::vector<double>& into, const std::function<void()>& handler) {
+        const Clock::time_point start = Clock::now();
+        handler();
+        into.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    };
+    const Clock::time_point start = Clock::now();
+    while (secondsSince(start) < seconds) {
+        timed(stalls.passMs, [&form] { form.Timer3_Timer(); });
+        timed(stalls.pollMs, [&form] { form.Timer2_Timer(); });
+        timed(stalls.broadcastMs, [&form] { form.Command1_Click(0); });
+        QEventLoop pause;
+        QTimer::singleShot(100, &pause, &QEventLoop::quit);
+        pause.exec();
+    }
+    return stalls;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -299,6 +369,26 @@ int main(int argc, char** argv)
     row("network: click to reply", network.trips.replyMs);
     row("local: click to wire", local.trips.wireMs);
     row("network: click to wire", network.trips.wireMs);
+
+    SilentHost silent;
+    if (!silent.open()) {
+        std::printf("could not make a host that never answers\n");
+        return 1;
+    }
+    QMap<int, QString> unreachable;
+    for (int i = 0; i < kPorts; ++i)
+        unreachable.insert(i + 1, i % 2 == 0
+                                      ? QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.port)
+                                      : QStringLiteral("tcp://bench-%1.invalid:4001").arg(i));
+    const double stallSeconds = std::max(5.0, seconds / 2);
+    const Stalls stalls = measureStalls(unreachable, stallSeconds);
+    std::printf("\nc) 8 ports on a host that never answers, 8 on names that do not resolve; "
+                "%.0f s of passes, polls and clicks\n",
+                stallSeconds);
+    std::printf("  %-22s  %8s  %8s  %8s  %8s\n", "ms", "p50", "p90", "max", "count");
+    row("opening pass", stalls.passMs);
+    row("receive poll", stalls.pollMs);
+    row("preset click", stalls.broadcastMs);
 
     const bool ok = local.sweep.streamsOk && network.sweep.streamsOk &&
                     local.trips.replyMs.size() == size_t(kClicks) &&
