@@ -267,6 +267,14 @@ void TestTelnetCodec::hostileServers()
     QVERIFY(fed.sound);
     QCOMPARE(fed.data, QByteArray("z"));
     QCOMPARE(fed.answers, bytes({255, 252, 24}));
+    // ...or by a new subnegotiation, which counts on its own.
+    TelnetCodec restarted = agreedCodec();
+    restarted.settingsRequests(settingsOf("9600,n,8,1"));
+    fed = feed(restarted,
+               bytes({255, 250, 44, 'x', 255, 250, 44, 101, 0, 0, 0x25, 0x80, 255, 240}) + "z");
+    QVERIFY(fed.sound);
+    QCOMPARE(fed.data, QByteArray("z"));
+    QCOMPARE(*restarted.lineReport().baudRate, 9600u);
 
     // Garbage of every byte value neither crashes nor loses the data after it.
     TelnetCodec garbage = agreedCodec();
