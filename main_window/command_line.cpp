@@ -1,6 +1,7 @@
 #include "main_window/command_line.h"
 
 #include "session_log/byte_size.h"
+#include "main_window/ports_file.h"
 
 namespace {
 
@@ -34,6 +35,8 @@ bool bindPort(const QString& binding, CommandLine& line, QString& why)
         why = QStringLiteral("--port %1= names no device").arg(port);
         return false;
     }
+    if (!checkPortDevice(port, device, why))
+        return false;
     if (line.ports.contains(port)) {
         why = QStringLiteral("port %1 is given twice").arg(port);
         return false;
@@ -114,6 +117,40 @@ Taken takeSessionOption(const QStringList& arguments, qsizetype& i, CommandLine&
     return Taken::Yes;
 }
 
+// --ports FILE: read once the whole command line is known, so that --port wins wherever it
+// stands; help and version need no file.
+bool takePortsFile(CommandLine& line)
+{
+    if (line.portsFile.isEmpty() || line.action != CommandLine::Action::Run)
+        return true;
+    const PortsFile file = PortsFile::read(line.portsFile);
+    if (!file.error.isEmpty()) {
+        line.action = CommandLine::Action::Refuse;
+        line.error = file.error;
+        line.errorInPortsFile = true;
+        return false;
+    }
+    for (auto it = file.ports.begin(); it != file.ports.end(); ++it) {
+        if (!line.ports.contains(it.key()))
+            line.ports.insert(it.key(), it.value());
+    }
+    return true;
+}
+
+bool setPortsFile(const QString& fileName, CommandLine& line, QString& why)
+{
+    if (!line.portsFile.isEmpty()) {
+        why = QStringLiteral("--ports is given twice");
+        return false;
+    }
+    if (fileName.isEmpty()) {
+        why = QStringLiteral("--ports needs a FILE");
+        return false;
+    }
+    line.portsFile = fileName;
+    return true;
+}
+
 } // namespace
 
 CommandLine CommandLine::parse(const QStringList& arguments)
@@ -135,6 +172,14 @@ CommandLine CommandLine::parse(const QStringList& arguments)
         } else if (argument.startsWith(QLatin1String("--port="))) {
             if (!bindPort(argument.mid(7), line, why))
                 return refuse(why);
+        } else if (argument == QLatin1String("--ports")) {
+            if (i + 1 >= arguments.size())
+                return refuse(QStringLiteral("--ports needs FILE after it"));
+            if (!setPortsFile(arguments[++i], line, why))
+                return refuse(why);
+        } else if (argument.startsWith(QLatin1String("--ports="))) {
+            if (!setPortsFile(argument.mid(8), line, why))
+                return refuse(why);
         } else if (const Taken taken = takeSessionOption(arguments, i, line, why);
                    taken != Taken::No) {
             if (taken == Taken::Refused)
@@ -145,13 +190,15 @@ CommandLine CommandLine::parse(const QStringList& arguments)
     }
     if (line.action == Action::Run && line.logDirectory.isEmpty() && line.logLimitGiven)
         return refuse(QStringLiteral("--log-limit is given without --log"));
+    takePortsFile(line);
     return line;
 }
 
 QString CommandLine::helpText()
 {
     return QStringLiteral(
-        "Usage: lightbench [--port N=DEVICE]... [--log DIR [--log-limit SIZE]] [--report FILE]\n"
+        "Usage: lightbench [--port N=DEVICE]... [--ports FILE] [--log DIR [--log-limit SIZE]]\n"
+        "                  [--report FILE]\n"
         "\n"
         "Opens serial ports 1 to 16 at once, shows which ones opened, and sends the same\n"
         "commands to all of them: presets, a timed channel sweep and a fast sweep.\n"
@@ -162,6 +209,12 @@ QString CommandLine::helpText()
         "                   Without it, the serial devices of this machine are numbered in\n"
         "                   order: built-in UARTs, then USB adapters, then the rest; an adapter\n"
         "                   plugged in later takes the lowest free number and keeps it.\n"
+        "                   DEVICE may be a serial line served over the network:\n"
+        "                   rfc2217://HOST:PORT (ser2net telnet(rfc2217), terminal servers;\n"
+        "                   the settings box reaches the far line) or tcp://HOST:PORT (raw);\n"
+        "                   HOST a name, an IPv4 address or [an IPv6 address].\n"
+        "  --ports FILE     read N=DEVICE lines from FILE (blank lines and # comments\n"
+        "                   allowed); a --port overrides the file for its number.\n"
         "\n"
         "  --log DIR        write a session log: one file per port in DIR (created if missing),\n"
         "                   one line per command sent (TX), per line received (RX) and per\n"

@@ -11,7 +11,7 @@ struct CommandLine {
     enum class Action { Run, ShowHelp, ShowVersion, Refuse };
 
     Action action = Action::Run;
-    QMap<int, QString> ports; // port number 1..16 -> device path
+    QMap<int, QString> ports; // port number 1..16 -> device path or network address
     QString error;            // why the arguments were refused
 
     // Session log and run report: empty when not asked for. logLimit is per port file.
@@ -20,6 +20,9 @@ struct CommandLine {
     std::int64_t logLimit = kDefaultLogLimit;
     bool logLimitGiven = false;
     QString reportFile;
+    // --ports FILE: the mapping of a bench from a file; --port overrides it number by number.
+    QString portsFile;
+    bool errorInPortsFile = false; // error is "FILE:LINE: what is wrong", printed as it is
 
     static CommandLine parse(const QStringList& arguments); // without the program name
     static QString helpText();

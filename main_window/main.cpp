@@ -40,6 +40,10 @@ int main(int argc, char* argv[])
         std::printf("%s %s\n", LIGHTBENCH_NAME, LIGHTBENCH_VERSION);
         return 0;
     case CommandLine::Action::Refuse:
+        if (line.errorInPortsFile) {
+            std::fprintf(stderr, "%s\n", line.error.toLocal8Bit().constData());
+            return 2;
+        }
         return refuse(line.error);
     case CommandLine::Action::Run:
         break;
@@ -62,7 +66,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(LIGHTBENCH_VERSION));
 
     std::unique_ptr<PortDirectory> directory;
-    if (line.ports.isEmpty())
+    if (line.ports.isEmpty() && line.portsFile.isEmpty())
         directory = std::make_unique<AutomaticPortDirectory>();
     else
         directory = std::make_unique<ExplicitPortDirectory>(line.ports);

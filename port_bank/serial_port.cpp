@@ -1,5 +1,7 @@
 #include "port_bank/serial_port.h"
 
+#include "port_bank/network_address.h"
+#include "port_bank/network_link.h"
 #include "port_bank/port_directory.h"
 #include "port_bank/port_errors.h"
 #include "port_bank/port_traffic.h"
@@ -98,6 +100,11 @@ public:
     void takeReceived();
     bool send(const QByteArray& bytes, qint64 queued);
 
+    // A port whose device is a network address: the connection stands in for the device.
+    std::int32_t openNetwork(const QString& path);
+    void makeLink(const NetworkAddress& address, const QString& path);
+    QString deviceName() const { return link ? linkPath : port.portName(); }
+
     SerialPort* q;
     PortDirectory& directory;
     QSerialPort port;
@@ -117,6 +124,11 @@ public:
     // The device has gone; the port reads as closed and is closed for good on the next turn of
     // the event loop, outside the QSerialPort code that reported it.
     bool lossPending = false;
+    // The connection of a port bound to a network address, and that address as the directory
+    // gives it; none for a local device. Last, so that it goes first: its signals reach the
+    // members above.
+    QString linkPath;
+    std::unique_ptr<NetworkLink> link;
 };
 
 bool SerialPort::Private::applySettings(const SerialSettings& s)
@@ -142,6 +154,8 @@ void SerialPort::Private::releaseDevice()
 #ifdef Q_OS_UNIX
     lock.release();
 #endif
+    if (link)
+        link->close();
     boundPath.clear();
 }
 
@@ -197,7 +211,7 @@ bool SerialPort::Private::lineHungUp() const
 void SerialPort::Private::beginLoss()
 {
     lossPending = true;
-    qWarning("%s: device lost", qPrintable(port.portName()));
+    qWarning("%s: device lost", qPrintable(deviceName()));
     QMetaObject::invokeMethod(
         q, [this] { completeLoss(); }, Qt::QueuedConnection);
 }
@@ -256,6 +270,8 @@ void SerialPort::Private::takeReceived()
 // goes to Qt's queue, which writes it as the line drains.
 bool SerialPort::Private::send(const QByteArray& bytes, qint64 queued)
 {
+    if (link)
+        return link->write(bytes);
     qsizetype written = 0;
 #ifdef Q_OS_UNIX
     if (queued == 0) {
@@ -283,6 +299,56 @@ bool SerialPort::Private::send(const QByteArray& bytes, qint64 queued)
         return false;
     }
     return true;
+}
+
+// Starts a connection (at most one a second; never waits for it) and says how the last one
+// ended, in the numbers a local device uses: the port counts as open once the link is up.
+std::int32_t SerialPort::Private::openNetwork(const QString& path)
+{
+    if (!link || linkPath != path) {
+        QString why;
+        const std::optional<NetworkAddress> address = NetworkAddress::parse(path, &why);
+        if (!address) {
+            warnOnce(QStringLiteral("port %1: %2").arg(commPort).arg(why));
+            return PortError::OpenFailed;
+        }
+        makeLink(*address, path);
+    }
+    link->connectToLine(settings);
+    switch (link->outcome()) {
+    case NetworkLink::Outcome::InUse:
+        return PortError::AlreadyOpen;
+    case NetworkLink::Outcome::Failed:
+        return PortError::OpenFailed;
+    case NetworkLink::Outcome::None:        // the first connection is still under way
+    case NetworkLink::Outcome::Connected:   // closed by us since
+    case NetworkLink::Outcome::Unreachable: // nothing listens, unknown host, no answer
+    case NetworkLink::Outcome::Lost:
+        break;
+    }
+    return PortError::NoSuchPort;
+}
+
+void SerialPort::Private::makeLink(const NetworkAddress& address, const QString& path)
+{
+    link = std::make_unique<NetworkLink>(address);
+    linkPath = path;
+    NetworkLink* made = link.get();
+    QObject::connect(made, &NetworkLink::up, q, [this] {
+        boundPath = linkPath;
+        lastWarning.clear();
+        traffic.opened(commPort, linkPath, settingsText);
+    });
+    QObject::connect(made, &NetworkLink::dataArrived, q,
+                     [this](const QByteArray& bytes) { traffic.received(bytes); });
+    QObject::connect(made, &NetworkLink::lost, q, [this] {
+        if (!lossPending)
+            beginLoss();
+    });
+    QObject::connect(made, &NetworkLink::attemptFailed, q, [this] {
+        if (link->outcome() == NetworkLink::Outcome::Failed)
+            warnOnce(QStringLiteral("%1: %2").arg(linkPath, link->errorString()));
+    });
 }
 
 SerialPort::SerialPort(PortDirectory& directory, QObject* parent)
@@ -319,13 +385,21 @@ int SerialPort::commPort() const
 
 std::int32_t SerialPort::setSettings(const QString& text)
 {
-    // The opening pass writes the same text to every open port every second.
-    if (text == d->settingsText)
+    // The opening pass writes the same text to every open port every second. A far line
+    // answers a new text later than this call returns; a refusal (or no answer) shows on the
+    // writes that follow, as a local device's refusal does on every pass.
+    if (text == d->settingsText) {
+        if (d->link && d->link->isUp() &&
+            d->link->lineSettings() == NetworkLink::LineSettings::Refused)
+            return PortError::SettingsFailed;
         return PortError::None;
+    }
     const std::optional<SerialSettings> parsed = parseSerialSettings(text);
     if (!parsed)
         return PortError::InvalidValue;
-    if (*parsed != d->settings && !d->applySettings(*parsed)) {
+    if (d->link) {
+        d->link->applySettings(*parsed);
+    } else if (*parsed != d->settings && !d->applySettings(*parsed)) {
         d->applySettings(d->settings);
         d->port.clearError();
         return PortError::SettingsFailed;
@@ -346,12 +420,15 @@ std::int32_t SerialPort::open()
         return PortError::OpenFailed;
     if (d->lossPending)
         d->completeLoss();
-    if (d->port.isOpen())
+    if (isOpen())
         return PortError::AlreadyOpen;
 
     const QString path = d->directory.deviceFor(d->commPort);
     if (path.isEmpty())
         return PortError::NoSuchPort;
+    if (NetworkAddress::isNetworkDevice(path))
+        return d->openNetwork(path);
+    d->link.reset();
     bool missing = false;
     const QString device = resolveDevicePath(path, &missing);
     if (device.isEmpty())
@@ -401,7 +478,7 @@ std::int32_t SerialPort::open()
 
 bool SerialPort::isOpen() const
 {
-    return d->port.isOpen() && !d->lossPending;
+    return (d->port.isOpen() || (d->link && d->link->isUp())) && !d->lossPending;
 }
 
 void SerialPort::close()
@@ -445,8 +522,11 @@ std::int32_t SerialPort::input(QString& received)
 {
     if (!isOpen())
         return PortError::NotOpen;
-    d->takeReceived();
-    d->drainDevice();
+    // A connection hands over what arrives as it arrives; a device is read here too.
+    if (!d->link) {
+        d->takeReceived();
+        d->drainDevice();
+    }
     // The decoder keeps the first bytes of a character cut between two reads for the next one.
     received = d->traffic.takeText();
     return PortError::None;
@@ -454,7 +534,9 @@ std::int32_t SerialPort::input(QString& received)
 
 qint64 SerialPort::pendingOutput() const
 {
-    return isOpen() ? d->port.bytesToWrite() : 0;
+    if (!isOpen())
+        return 0;
+    return d->link ? d->link->bytesToWrite() : d->port.bytesToWrite();
 }
 
 const PortCounters& SerialPort::counters() const

@@ -1,0 +1,397 @@
+// Network ports against local ones, in one run: the same sixteen pseudo-terminals opened by the
+// window directly, then served by one ser2net on 127.0.0.1 with RFC 2217 and opened through it.
+//
+// a) The fast sweep, far ends reading as fast as they can: commands per second per port, and
+//    the ratio network / local.
+// b) The round trip from a click on a preset to the controller's reply in the port's receive
+//    box (Text11), and the click-to-wire part of it. The receive poll runs every 200 ms, so the
+//    round trip is mostly the wait for the next poll, for both kinds of port alike.
+//
+// c) How long an opening pass, a receive poll and a broadcast take with sixteen network ports
+//    whose host never answers (its SYNs dropped) or whose name does not resolve: the window
+//    must not wait for the network.
+//
+// Usage: bench_network_ports [seconds]   (seconds per sweep run, default 10)
+#include "bench_support.h"
+#include "ser2net_server.h"
+
+#include "main_window/command_button.h"
+#include "main_window/form1.h"
+#include "main_window/text_box.h"
+#include "port_bank/explicit_port_directory.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QRandomGenerator>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+
+using namespace bench;
+
+namespace {
+
+constexpr int kPorts = 16;
+constexpr int kClicks = 25;
+
+struct Window {
+    explicit Window(const QMap<int, QString>& ports) : directory(ports), form(directory) {}
+    ExplicitPortDirectory directory;
+    Form1 form;
+};
+
+SweepSequence fastSequence(Form1& form)
+{
+    return SweepSequence(fastRangeCommand, form.Text6->text().toInt(), form.Text7->text().toInt(),
+                         form.Text3->text().toLatin1());
+}
+
+// Opening passes as the timer runs them, until every port is open (a network port opens once
+// its connection is up, a pass or two later).
+bool openAll(Form1& form)
+{
+    const Clock::time_point start = Clock::now();
+    while (secondsSince(start) < 30) {
+        form.Timer3_Timer();
+        bool all = true;
+        for (int i = 0; i < kPorts; ++i)
+            all = all && form.portBank().port(i).isOpen();
+        if (all)
+            return true;
+        QEventLoop wait;
+        QTimer::singleShot(100, &wait, &QEventLoop::quit);
+        wait.exec();
+    }
+    return false;
+}
+
+bool settle(Form1& form, ReadingPeers& peers)
+{
+    const Clock::time_point start = Clock::now();
+    qint64 lastTotal = -1;
+    Clock::time_point quietSince = Clock::now();
+    while (secondsSince(start) < 30) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        ::usleep(5000);
+        bool queued = false;
+        for (int i = 0; i < kPorts; ++i)
+            queued = queued || form.portBank().port(i).pendingOutput() > 0;
+        const qint64 total = peers.totalBytes();
+        if (total != lastTotal || queued) {
+            lastTotal = total;
+            quietSince = Clock::now();
+        } else if (secondsSince(quietSince) > 0.5) {
+            return true;
+        }
+    }
+    return false;
+}
+
+struct SweepRun {
+    std::array<double, kPorts> commandsPerSecond{};
+    bool streamsOk = true;
+    CpuSample cpuStart;
+    CpuSample cpuEnd;
+};
+
+SweepRun runFastSweep(Form1& form, ReadingPeers& peers, double seconds)
+{
+    SweepRun run;
+    peers.start();
+    std::array<qint64, kPorts> atStart{};
+    QEventLoop loop;
+    QTimer::singleShot(0, &form, [&] {
+        for (int i = 0; i < kPorts; ++i)
+            atStart[size_t(i)] = peers.commands(i);
+        run.cpuStart = CpuSample::now();
+    });
+    QTimer::singleShot(int(seconds * 1000), Qt::PreciseTimer, &form, [&] {
+        run.cpuEnd = CpuSample::now();
+        const double elapsed =
+            std::chrono::duration<double>(run.cpuEnd.when - run.cpuStart.when).count();
+        for (int i = 0; i < kPorts; ++i)
+            run.commandsPerSecond[size_t(i)] =
+                double(peers.commands(i) - atStart[size_t(i)]) / elapsed;
+        QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
+        loop.quit();
+    });
+    QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
+    loop.exec();
+    run.streamsOk = settle(form, peers);
+    peers.stop();
+    for (int i = 0; i < kPorts; ++i) {
+        const StreamChecker& c = peers.checker(i);
+        if (!c.ok() || !c.isComplete()) {
+            std::printf("  port %d: the stream differs from the sweep's sequence\n", i + 1);
+            run.streamsOk = false;
+        }
+    }
+    return run;
+}
+
+// A controller on port 1 that answers every command with "R<n>\r\n", n counting from 1, and
+// notes when each command reached it.
+class Responder {
+public:
+    explicit Responder(int master) : master_(master)
+    {
+        thread_ = std::thread([this] { run(); });
+    }
+    ~Responder()
+    {
+        stopping_ = true;
+        thread_.join();
+    }
+    Clock::time_point lastArrival() const
+    {
+        return Clock::time_point(Clock::duration(arrival_.load()));
+    }
+    int answered() const { return answered_; }
+
+private:
+    void run()
+    {
+        char buffer[4096];
+        while (!stopping_) {
+            pollfd p{master_, POLLIN, 0};
+            ::poll(&p, 1, 5);
+            const ssize_t got = ::read(master_, buffer, sizeof buffer);
+            if (got <= 0)
+                continue;
+            arrival_ = Clock::now().time_since_epoch().count();
+            const QByteArray reply = "R" + QByteArray::number(answered_ + 1) + "\r\n";
+            if (::write(master_, reply.constData(), size_t(reply.size())) == reply.size())
+                ++answered_;
+        }
+    }
+    int master_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<Clock::rep> arrival_{0};
+    std::atomic<int> answered_{0};
+    std::thread thread_;
+};
+
+struct RoundTrips {
+    std::vector<double> replyMs; // click to the reply in Text11(0)
+    std::vector<double> wireMs;  // click to the command on the far line
+};
+
+RoundTrips measureRoundTrips(Form1& form, int master)
+{
+    RoundTrips trips;
+    Responder responder(master);
+    for (int k = 1; k <= kClicks; ++k) {
+        // Clicks at random moments against the poll's 200 ms rhythm.
+        QEventLoop pause;
+        QTimer::singleShot(100 + QRandomGenerator::global()->bounded(200), &pause,
+                           &QEventLoop::quit);
+        pause.exec();
+        const QString expected = QStringLiteral("R%1\r\n").arg(k);
+        const Clock::time_point click = Clock::now();
+        form.Command1_Click(0);
+        while (form.Text11[0]->text() != expected && secondsSince(click) < 5)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1);
+        const Clock::time_point shown = Clock::now();
+        if (form.Text11[0]->text() != expected) {
+            std::printf("  reply %d did not show\n", k);
+            continue;
+        }
+        trips.replyMs.push_back(std::chrono::duration<double, std::milli>(shown - click).count());
+        trips.wireMs.push_back(
+            std::chrono::duration<double, std::milli>(responder.lastArrival() - click).count());
+    }
+    return trips;
+}
+
+// Empties the far ends: the clicks of one run reach every open port, and only port 1 answers.
+void drain(const std::vector<int>& masters)
+{
+    char buffer[4096];
+    for (int master : masters)
+        while (::read(master, buffer, sizeof buffer) > 0) {
+        }
+}
+
+struct Measured {
+    SweepRun sweep;
+    RoundTrips trips;
+    bool opened = false;
+};
+
+Measured measure(const QMap<int, QString>& devices, const PtySet& ptys, double seconds)
+{
+    Measured m;
+    Window window(devices);
+    Form1& form = window.form;
+    m.opened = openAll(form);
+    if (!m.opened)
+        return m;
+    drain(ptys.masters);
+    ReadingPeers peers(ptys.masters, fastSequence(form));
+    m.sweep = runFastSweep(form, peers, seconds);
+    m.trips = measureRoundTrips(form, ptys.masters[0]);
+    // Let the last clicks reach the far ends before the next run empties them.
+    QEventLoop pause;
+    QTimer::singleShot(500, &pause, &QEventLoop::quit);
+    pause.exec();
+    drain(ptys.masters);
+    return m;
+}
+
+// A listener whose queue is full: the kernel drops further SYNs, as a host that never answers.
+struct SilentHost {
+    int listener = -1;
+    std::vector<int> fillers;
+    quint16 port = 0;
+
+    bool open()
+    {
+        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(listener, 0) != 0 ||
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return false;
+        for (int i = 0; i < 4; ++i) {
+            const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            ::connect(filler, reinterpret_cast<sockaddr*>(&address), length);
+            fillers.push_back(filler);
+        }
+        port = ntohs(address.sin_port);
+        return true;
+    }
+    ~SilentHost()
+    {
+        for (int fd : fillers)
+            ::close(fd);
+        if (listener >= 0)
+            ::close(listener);
+    }
+};
+
+struct Stalls {
+    std::vector<double> passMs;
+    std::vector<double> pollMs;
+    std::vector<double> broadcastMs;
+};
+
+// Passes, polls and broadcasts as the timers and clicks run them, for `seconds`.
+Stalls measureStalls(const QMap<int, QString>& devices, double seconds)
+{
+    Stalls stalls;
+    Window window(devices);
+    Form1& form = window.form;
+    const auto timed = [](std::vector<double>& into, const std::function<void()>& handler) {
+        const Clock::time_point start = Clock::now();
+        handler();
+        into.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    };
+    const Clock::time_point start = Clock::now();
+    while (secondsSince(start) < seconds) {
+        timed(stalls.passMs, [&form] { form.Timer3_Timer(); });
+        timed(stalls.pollMs, [&form] { form.Timer2_Timer(); });
+        timed(stalls.broadcastMs, [&form] { form.Command1_Click(0); });
+        QEventLoop pause;
+        QTimer::singleShot(100, &pause, &QEventLoop::quit);
+        pause.exec();
+    }
+    return stalls;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const double seconds = argc > 1 ? std::max(1.0, QByteArray(argv[1]).toDouble()) : 10.0;
+
+    PtySet ptys;
+    if (!ptys.open(kPorts))
+        return 1;
+    Ser2netServer ser2net;
+    QMap<int, QString> served;
+    for (int i = 0; i < kPorts; ++i)
+        served.insert(i + 1, ser2net.serve(ptys.ptys[size_t(i)]->slavePath,
+                                           Ser2netServer::Protocol::Rfc2217));
+    if (!ser2net.start()) {
+        std::printf("ser2net did not start\n");
+        return 1;
+    }
+
+    std::printf("Network ports against local ones: 16 pseudo-terminals, opened locally and "
+                "through one ser2net (RFC 2217) on 127.0.0.1\n\n");
+    const Measured local = measure(ptys.devices, ptys, seconds);
+    const Measured network = measure(served, ptys, seconds);
+    ser2net.stop();
+    if (!local.opened || !network.opened) {
+        std::printf("not every port opened (local %s, network %s)\n", local.opened ? "yes" : "no",
+                    network.opened ? "yes" : "no");
+        return 1;
+    }
+
+    std::printf("a) fast sweep, far ends read as fast as they can; %.1f s per run\n", seconds);
+    std::printf("  %4s  %12s  %14s  %7s\n", "port", "local cmd/s", "network cmd/s", "ratio");
+    double localSum = 0;
+    double networkSum = 0;
+    double worst = 1e9;
+    for (int i = 0; i < kPorts; ++i) {
+        const double a = local.sweep.commandsPerSecond[size_t(i)];
+        const double b = network.sweep.commandsPerSecond[size_t(i)];
+        localSum += a;
+        networkSum += b;
+        worst = std::min(worst, a > 0 ? b / a : 0);
+        std::printf("  %4d  %12.0f  %14.0f  %7.3f\n", i + 1, a, b, a > 0 ? b / a : 0);
+    }
+    std::printf("  %4s  %12.0f  %14.0f  %7.3f   (target >= 0.8; lowest port %.3f)\n", "all",
+                localSum, networkSum, localSum > 0 ? networkSum / localSum : 0, worst);
+    std::printf("  stream check: local %s, network %s\n", local.sweep.streamsOk ? "ok" : "FAILED",
+                network.sweep.streamsOk ? "ok" : "FAILED");
+    printLoad("the local run", local.sweep.cpuStart, local.sweep.cpuEnd);
+    printLoad("the network run", network.sweep.cpuStart, network.sweep.cpuEnd);
+    std::printf("  (ser2net is another process: its share shows under others)\n\n");
+
+    std::printf("b) preset click to the reply in Text11(0), %d clicks at random moments\n",
+                kClicks);
+    std::printf("  %-22s  %8s  %8s  %8s  %8s\n", "ms", "p50", "p90", "max", "replies");
+    const auto row = [](const char* what, const std::vector<double>& v) {
+        std::printf("  %-22s  %8.1f  %8.1f  %8.1f  %8zu\n", what, percentile(v, 50),
+                    percentile(v, 90), maximum(v), v.size());
+    };
+    row("local: click to reply", local.trips.replyMs);
+    row("network: click to reply", network.trips.replyMs);
+    row("local: click to wire", local.trips.wireMs);
+    row("network: click to wire", network.trips.wireMs);
+
+    SilentHost silent;
+    if (!silent.open()) {
+        std::printf("could not make a host that never answers\n");
+        return 1;
+    }
+    QMap<int, QString> unreachable;
+    for (int i = 0; i < kPorts; ++i)
+        unreachable.insert(i + 1, i % 2 == 0
+                                      ? QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.port)
+                                      : QStringLiteral("tcp://bench-%1.invalid:4001").arg(i));
+    const double stallSeconds = std::max(5.0, seconds / 2);
+    const Stalls stalls = measureStalls(unreachable, stallSeconds);
+    std::printf("\nc) 8 ports on a host that never answers, 8 on names that do not resolve; "
+                "%.0f s of passes, polls and clicks\n",
+                stallSeconds);
+    std::printf("  %-22s  %8s  %8s  %8s  %8s\n", "ms", "p50", "p90", "max", "count");
+    row("opening pass", stalls.passMs);
+    row("receive poll", stalls.pollMs);
+    row("preset click", stalls.broadcastMs);
+
+    const bool ok = local.sweep.streamsOk && network.sweep.streamsOk &&
+                    local.trips.replyMs.size() == size_t(kClicks) &&
+                    network.trips.replyMs.size() == size_t(kClicks);
+    return ok ? 0 : 1;
+}

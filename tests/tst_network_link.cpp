@@ -1,0 +1,567 @@
+// The connection behind a network port, against a real ser2net serving ptys and against fake
+// servers of our own that misbehave in the ways a network can: options refused, negotiation
+// never finished, garbage, a connect that never completes, floods, the line in use.
+#include "port_bank/network_address.h"
+#include "port_bank/network_link.h"
+#include "port_bank/serial_settings.h"
+#include "pty_peer.h"
+#include "ser2net_server.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <optional>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray out;
+    for (int value : values)
+        out.append(char(value));
+    return out;
+}
+
+QByteArray everyByte(int times = 1)
+{
+    QByteArray out;
+    for (int t = 0; t < times; ++t)
+        for (int i = 0; i < 256; ++i)
+            out.append(char(i));
+    return out;
+}
+
+SerialSettings settingsOf(const char* text)
+{
+    return *parseSerialSettings(QString::fromLatin1(text));
+}
+
+NetworkAddress addressOf(const QString& device)
+{
+    return *NetworkAddress::parse(device);
+}
+
+// The far line's settings as its driver holds them.
+std::optional<termios> lineOf(const QString& slavePath)
+{
+    const int fd = ::open(QFile::encodeName(slavePath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return {};
+    termios tio;
+    const bool ok = ::tcgetattr(fd, &tio) == 0;
+    ::close(fd);
+    return ok ? std::optional<termios>(tio) : std::nullopt;
+}
+
+speed_t speedOf(const QString& slavePath)
+{
+    const std::optional<termios> line = lineOf(slavePath);
+    return line ? cfgetospeed(&*line) : speed_t(-1);
+}
+
+// Everything a link delivers, in order.
+struct Collected {
+    explicit Collected(NetworkLink& link)
+    {
+        QObject::connect(&link, &NetworkLink::dataArrived, &link,
+                         [this](const QByteArray& chunk) { data += chunk; });
+    }
+    QByteArray data;
+};
+
+double processCpuSeconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+// A server of our own: one client at a time, scripted by the test.
+class FakeServer : public QObject {
+public:
+    FakeServer()
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            client = server.nextPendingConnection();
+            connect(client, &QTcpSocket::readyRead, this, [this] {
+                received += client->readAll();
+                if (onRead)
+                    onRead(*client);
+            });
+            if (onConnect)
+                onConnect(*client);
+        });
+    }
+    QString url(const char* scheme) const
+    {
+        return QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(server.serverPort());
+    }
+
+    QTcpServer server;
+    QPointer<QTcpSocket> client;
+    QByteArray received;
+    std::function<void(QTcpSocket&)> onConnect;
+    std::function<void(QTcpSocket&)> onRead;
+};
+
+// What ser2net says on a telnet(rfc2217) accepter, then its answers to the line settings as
+// asked (or, with answerWith, as the server chose instead).
+void playComPortServer(FakeServer& fake, std::optional<quint32> answerBaud = std::nullopt)
+{
+    fake.onConnect = [](QTcpSocket& client) {
+        client.write(bytes({255, 251, 3, 255, 253, 3, 255, 251, 0, 255, 253, 0, 255, 253, 44}));
+    };
+    fake.onRead = [&fake, answerBaud](QTcpSocket& client) {
+        // Answer each SET-* once it has arrived whole: same command + 100, same value.
+        for (;;) {
+            const qsizetype at = fake.received.indexOf(bytes({255, 250, 44}));
+            const qsizetype end = fake.received.indexOf(bytes({255, 240}), at);
+            if (at < 0 || end < 0)
+                return;
+            QByteArray request = fake.received.mid(at + 3, end - at - 3);
+            fake.received.remove(at, end + 2 - at);
+            request[0] = char(request[0] + 100);
+            if (answerBaud && request[0] == char(101))
+                request = bytes({101, int(*answerBaud >> 24), int(*answerBaud >> 16 & 255),
+                                 int(*answerBaud >> 8 & 255), int(*answerBaud & 255)});
+            client.write(bytes({255, 250, 44}) + request + bytes({255, 240}));
+        }
+    };
+}
+
+} // namespace
+
+class TestNetworkLink : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+
+    // Against ser2net.
+    void ser2netRfc2217LineByteExact();
+    void ser2netSettingsReachTheFarLine();
+    void ser2netRawTcpUntouched();
+    void ser2netLineInUse();
+    void ser2netStoppedAndBack();
+
+    // Against servers of our own.
+    void iacBothWays();
+    void optionRefused();
+    void negotiationNeverFinished();
+    void settingsRefusedOrUnanswered();
+    void rawRefusalNoticeOrData();
+    void garbageAndEndlessSubnegotiation();
+    void connectNeverCompletes();
+    void nothingListensOrNoSuchHost();
+    void flood();
+};
+
+void TestNetworkLink::initTestCase()
+{
+    if (!Ser2netServer::isInstalled())
+        QFAIL("ser2net is not installed (the test packages bring it)");
+}
+
+void TestNetworkLink::ser2netRfc2217LineByteExact()
+{
+    PtyPeer far;
+    QVERIFY(far.isValid());
+    Ser2netServer ser2net;
+    const QString url = ser2net.serve(far.slavePath(), Ser2netServer::Protocol::Rfc2217);
+    QVERIFY(ser2net.start());
+
+    NetworkLink link(addressOf(url));
+    Collected in(link);
+    QSignalSpy up(&link, &NetworkLink::up);
+    QVERIFY(link.connectToLine(settingsOf("115200,n,8,1")));
+    QCOMPARE(link.state(), NetworkLink::State::Connecting); // nothing waited for
+    QTRY_VERIFY_WITH_TIMEOUT(link.isUp(), 10000);
+    QCOMPARE(up.count(), 1);
+    QCOMPARE(link.outcome(), NetworkLink::Outcome::Connected);
+    QTRY_COMPARE_WITH_TIMEOUT(link.lineSettings(), NetworkLink::LineSettings::Confirmed, 10000);
+
+    // Every byte value out, 0xFF among them, arrives on the far line as it was.
+    QVERIFY(link.write(everyByte(4)));
+    QCOMPARE(far.readExactly(1024, 10000), everyByte(4));
+    // And back: no negotiation byte and no doubled 0xFF in what the port is given.
+    QVERIFY(far.write(everyByte(4) + "OK\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(in.data.size(), 1028, 10000);
+    QCOMPARE(in.data, everyByte(4) + "OK\r\n");
+    QVERIFY(!link.connectToLine(settingsOf("115200,n,8,1"))); // up: no second connection
+    QCOMPARE(link.attempts(), 1);
+}
+
+void TestNetworkLink::ser2netSettingsReachTheFarLine()
+{
+    PtyPeer far;
+    Ser2netServer ser2net;
+    const QString url = ser2net.serve(far.slavePath(), Ser2netServer::Protocol::Rfc2217);
+    QVERIFY(ser2net.start());
+
+    NetworkLink link(addressOf(url));
+    QVERIFY(link.connectToLine(settingsOf("19200,e,7,2")));
+    QTRY_VERIFY_WITH_TIMEOUT(link.isUp(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(link.lineSettings(), NetworkLink::LineSettings::Confirmed, 10000);
+    // A pty keeps 8 data bits and no parity whatever it is told; speed and stop bits it keeps.
+    std::optional<termios> line = lineOf(far.slavePath());
+    QVERIFY(line);
+    QCOMPARE(cfgetospeed(&*line), speed_t(B19200));
+    QCOMPARE(line->c_cflag & CSTOPB, tcflag_t(CSTOPB));
+
+    // A change while up reaches the far line at once.
+    link.applySettings(settingsOf("57600,o,8,1"));
+    QTRY_COMPARE_WITH_TIMEOUT(speedOf(far.slavePath()), speed_t(B57600), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(link.lineSettings(), NetworkLink::LineSettings::Confirmed, 10000);
+    line = lineOf(far.slavePath());
+    QCOMPARE(line->c_cflag & CSTOPB, tcflag_t(0));
+}
+
+void TestNetworkLink::ser2netRawTcpUntouched()
+{
+    PtyPeer far;
+    Ser2netServer ser2net;
+    const QString url = ser2net.serve(far.slavePath(), Ser2netServer::Protocol::RawTcp);
+    QVERIFY(ser2net.start());
+
+    NetworkLink link(addressOf(url));
+    Collected in(link);
+    QVERIFY(link.connectToLine(settingsOf("19200,n,8,1")));
+    QTRY_VERIFY_WITH_TIMEOUT(link.isUp(), 10000);
+    QVERIFY(link.write(everyByte(2)));
+    QCOMPARE(far.readExactly(512, 10000), everyByte(2));
+    QVERIFY(far.write(everyByte(2)));
+    QTRY_COMPARE_WITH_TIMEOUT(in.data, everyByte(2), 10000);
+    // Raw TCP carries no settings: the line keeps what ser2net was told.
+    link.applySettings(settingsOf("57600,n,8,1"));
+    QCOMPARE(link.lineSettings(), NetworkLink::LineSettings::Confirmed);
+    QCOMPARE(speedOf(far.slavePath()), speed_t(B9600));
+}
+
+void TestNetworkLink::ser2netLineInUse()
+{
+    PtyPeer far;
+    Ser2netServer ser2net;
+    const QString rfc2217 = ser2net.serve(far.slavePath(), Ser2netServer::Protocol::Rfc2217);
+    const QString raw = ser2net.serve(far.slavePath(), Ser2netServer::Protocol::RawTcp);
+    QVERIFY(ser2net.start());
+
+    NetworkLink holder(addressOf(rfc2217));
+    QVERIFY(holder.connectToLine(settingsOf("115200,n,8,1")));
+    QTRY_VERIFY_WITH_TIMEOUT(holder.isUp(), 10000);
+
+    // The same accepter ("Port already in use") and the same device on another accepter
+    // ("Port's device already in use"): in use, never up, and nothing of the notice as data.
+    for (const QString& url : {rfc2217, raw}) {
+        NetworkLink second(addressOf(url));
+        Collected in(second);
+        QSignalSpy up(&second, &NetworkLink::up);
+        QVERIFY(second.connectToLine(settingsOf("115200,n,8,1")));
+        QTRY_COMPARE_WITH_TIMEOUT(second.state(), NetworkLink::State::Idle, 10000);
+        QCOMPARE(second.outcome(), NetworkLink::Outcome::InUse);
+        QCOMPARE(up.count(), 0);
+        QVERIFY(in.data.isEmpty());
+    }
+    QVERIFY(holder.isUp());
+
+    // Raw TCP held: a second raw client is told so too.
+    // (ser2net lets the device go a moment after the first client has gone.)
+    holder.close();
+    NetworkLink rawHolder(addressOf(raw));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (rawHolder.connectToLine(settingsOf("115200,n,8,1")), rawHolder.isUp()), 10000);
+    NetworkLink second(addressOf(raw));
+    QVERIFY(second.connectToLine(settingsOf("115200,n,8,1")));
+    QTRY_COMPARE_WITH_TIMEOUT(second.state(), NetworkLink::State::Idle, 10000);
+    QCOMPARE(second.outcome(), NetworkLink::Outcome::InUse);
+}
+
+void TestNetworkLink::ser2netStoppedAndBack()
+{
+    PtyPeer far;
+    Ser2netServer ser2net;
+    const QString url = ser2net.serve(far.slavePath(), Ser2netServer::Protocol::Rfc2217);
+    QVERIFY(ser2net.start());
+
+    NetworkLink link(addressOf(url));
+    QSignalSpy lost(&link, &NetworkLink::lost);
+    // Retried as an opening pass would, but far more often than once a second.
+    QTimer passes;
+    QObject::connect(&passes, &QTimer::timeout, &link,
+                     [&link] { link.connectToLine(settingsOf("115200,n,8,1")); });
+    passes.start(10);
+    QTRY_VERIFY_WITH_TIMEOUT(link.isUp(), 10000);
+
+    ser2net.stop();
+    QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 10000);
+    QVERIFY(!link.isUp());
+    QCOMPARE(link.outcome(), NetworkLink::Outcome::Lost);
+
+    // Nothing listens now: refused, not more than one attempt a second, and no busy loop.
+    const int attemptsBefore = link.attempts();
+    QElapsedTimer wall;
+    wall.start();
+    const double cpuBefore = processCpuSeconds();
+    QTest::qWait(3000);
+    const double cpu = processCpuSeconds() - cpuBefore;
+    const qint64 elapsedMs = wall.elapsed();
+    QVERIFY2(link.attempts() - attemptsBefore <= elapsedMs / NetworkLink::kRetryMs + 1,
+             qPrintable(QString::number(link.attempts() - attemptsBefore)));
+    QVERIFY(link.attempts() - attemptsBefore >= 1);
+    QCOMPARE(link.outcome(), NetworkLink::Outcome::Unreachable);
+    QVERIFY2(cpu < 0.5 * double(elapsedMs) / 1000, qPrintable(QString::number(cpu)));
+
+    QVERIFY(ser2net.start());
+    QTRY_VERIFY_WITH_TIMEOUT(link.isUp(), 10000);
+    QCOMPARE(link.outcome(), NetworkLink::Outcome::Connected);
+    QVERIFY(link.write("back"));
+    QCOMPARE(far.readExactly(4, 10000), QByteArray("back"));
+}
+
+void TestNetworkLink::iacBothWays()
+{
+    FakeServer fake;
+    playComPortServer(fake);
+    NetworkLink link(addressOf(fake.url("rfc2217")));
+    Collected in(link);
+    QVERIFY(link.connectToLine(settingsOf("115200,n,8,1")));
+    QTRY_VERIFY_WITH_TIMEOUT(link.isUp(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(link.lineSettings(), NetworkLink::LineSettings::Confirmed, 10000);
+
+    fake.received.clear();
+    QVERIFY(link.write(bytes({'a', 255, 'b', 255, 255})));
+    QTRY_COMPARE_WITH_TIMEOUT(fake.received, bytes({'a', 255, 255, 'b', 255, 255, 255, 255}),
+                              10000);
+    fake.client->write(bytes({255, 255, 'x', 255, 241, 255, 255, 255, 255}));
+    QTRY_COMPARE_WITH_TIMEOUT(in.data, bytes({255, 'x', 255, 255}), 10000);
+
+    // Over raw TCP the same bytes pass untouched both ways.
+    FakeServer plain;
+    NetworkLink raw(addressOf(plain.url("tcp")));
+    Collected rawIn(raw);
+    QVERIFY(raw.connectToLine(settingsOf("115200,n,8,1")));
+    QTRY_VERIFY_WITH_TIMEOUT(raw.isUp(), 10000);
+    QVERIFY(raw.write(bytes({'a', 255, 'b'})));
+    QTRY_COMPARE_WITH_TIMEOUT(plain.received, bytes({'a', 255, 'b'}), 10000);
+    plain.client->write(bytes({255, 255, 255, 251, 1}));
+    QTRY_COMPARE_WITH_TIMEOUT(rawIn.data, bytes({255, 255, 255, 251, 1}), 10000);
+}
+
+void TestNetworkLink::optionRefused()
+{
+    FakeServer fake;
+    fake.onConnect = [](QTcpSocket& client) { client.write(bytes({255, 254, 44})); };
+    NetworkLink link(addressOf(fake.url("rfc2217")));
+    QSignalSpy failed(&link, &NetworkLink::attemptFailed);
+    QVERIFY(link.connectToLine(settingsOf("115200,n,8,1")));
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
+    QCOMPARE(link.outcome(), NetworkLink::Outcome::Failed);
+    QVERIFY(!link.isUp());
+    QVERIFY2(link.errorString().contains("COM-PORT-OPTION"), qPrintable(link.errorString()));
+}
+
+void TestNetworkLink::negotiationNeverFinished()
+{
+    // Accepts, never says a word, never reads: a half-open server.
+    FakeServer fake;
+    NetworkLink link(addressOf(fake.url("rfc2217")));
+    QSignalSpy failed(&link, &NetworkLink::attemptFailed);
+    QVERIFY(link.connectToLine(settingsOf("115200,n,8,1")));
+    QTRY_COMPARE_WITH_TIMEOUT(link.state(), NetworkLink::State::Negotiating, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 20000);
+    QCOMPARE(link.outcome(), NetworkLink::Outcome::Failed);
+    QVERIFY(!link.isUp());
+
+    // Agrees the option but never answers a setting: the line comes up, its settings refused.
+    FakeServer mute;
+    mute.onConnect = [](QTcpSocket& client) { client.write(bytes({255, 253, 44})); };
+    NetworkLink second(addressOf(mute.url("rfc2217")));
+    QVERIFY(second.connectToLine(settingsOf("115200,n,8,1")));
+    QTRY_VERIFY_WITH_TIMEOUT(second.isUp(), 10000);
+    QCOMPARE(second.lineSettings(), NetworkLink::LineSettings::Waiting);
+    QTRY_COMPARE_WITH_TIMEOUT(second.lineSettings(), NetworkLink::LineSettings::Refused, 20000);
+}
+
+void TestNetworkLink::settingsRefusedOrUnanswered()
+{
+    // The server sets another speed than the one asked: the line is up, the settings refused;
+    // asking again for what it can do is confirmed.
+    FakeServer fake;
+    playComPortServer(fake, 9600);
+    NetworkLink link(addressOf(fake.url("rfc2217")));
+    QVERIFY(link.connectToLine(settingsOf("115200,n,8,1")));
+    QTRY_VERIFY_WITH_TIMEOUT(link.isUp(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(link.lineSettings(), NetworkLink::LineSettings::Refused, 10000);
+    link.applySettings(settingsOf("9600,n,8,1"));
+    QCOMPARE(link.lineSettings(), NetworkLink::LineSettings::Waiting);
+    QTRY_COMPARE_WITH_TIMEOUT(link.lineSettings(), NetworkLink::LineSettings::Confirmed, 10000);
+}
+
+void TestNetworkLink::rawRefusalNoticeOrData()
+{
+    // The notice in pieces, then the close: in use.
+    FakeServer busy;
+    busy.onConnect = [](QTcpSocket& client) {
+        client.write("Port alre");
+        client.flush();
+        QTimer::singleShot(50, &client, [&client] {
+            client.write("ady in use\r\n");
+            client.disconnectFromHost();
+        });
+    };
+    NetworkLink refused(addressOf(busy.url("tcp")));
+    QVERIFY(refused.connectToLine(settingsOf("115200,n,8,1")));
+    QTRY_COMPARE_WITH_TIMEOUT(refused.outcome(), NetworkLink::Outcome::InUse, 10000);
+
+    // A line that happens to begin like the notice is a line: up, and nothing of it lost.
+    FakeServer chatty;
+    chatty.onConnect = [](QTcpSocket& client) { client.write("Port 5 ready\r\n"); };
+    NetworkLink line(addressOf(chatty.url("tcp")));
+    Collected in(line);
+    QVERIFY(line.connectToLine(settingsOf("115200,n,8,1")));
+    QTRY_VERIFY_WITH_TIMEOUT(line.isUp(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(in.data, QByteArray("Port 5 ready\r\n"), 10000);
+
+    // A server that accepts and closes without a word is a failure, not a line in use.
+    FakeServer closing;
+    closing.onConnect = [](QTcpSocket& client) { client.disconnectFromHost(); };
+    NetworkLink closed(addressOf(closing.url("tcp")));
+    QVERIFY(closed.connectToLine(settingsOf("115200,n,8,1")));
+    QTRY_COMPARE_WITH_TIMEOUT(closed.outcome(), NetworkLink::Outcome::Failed, 10000);
+}
+
+void TestNetworkLink::garbageAndEndlessSubnegotiation()
+{
+    // Noise before any option is agreed is held only so far, then the server is cut off.
+    FakeServer noisy;
+    noisy.onConnect = [](QTcpSocket& client) {
+        QByteArray noise;
+        for (int i = 0; i < 200000; ++i)
+            noise.append(char((i * 7919) % 250)); // no IAC among them
+        client.write(noise);
+    };
+    NetworkLink link(addressOf(noisy.url("rfc2217")));
+    Collected in(link);
+    QVERIFY(link.connectToLine(settingsOf("115200,n,8,1")));
+    QTRY_COMPARE_WITH_TIMEOUT(link.outcome(), NetworkLink::Outcome::Failed, 10000);
+    QVERIFY(in.data.isEmpty());
+
+    FakeServer endless;
+    endless.onConnect = [](QTcpSocket& client) {
+        client.write(bytes({255, 253, 44, 255, 250, 44}) + QByteArray(100000, 'x'));
+    };
+    NetworkLink second(addressOf(endless.url("rfc2217")));
+    QVERIFY(second.connectToLine(settingsOf("115200,n,8,1")));
+    QTRY_COMPARE_WITH_TIMEOUT(second.outcome(), NetworkLink::Outcome::Failed, 10000);
+    QVERIFY2(second.errorString().contains("subnegotiation"), qPrintable(second.errorString()));
+}
+
+void TestNetworkLink::connectNeverCompletes()
+{
+    // A listener whose queue is full: the kernel drops further SYNs, as a host that never
+    // answers does.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(listener >= 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&address), length) == 0);
+    QVERIFY(::listen(listener, 0) == 0);
+    QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+    QList<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ::connect(filler, reinterpret_cast<sockaddr*>(&address), length);
+        fillers.append(filler);
+    }
+    QTest::qWait(200);
+
+    NetworkLink link(addressOf(QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(address.sin_port))));
+    int ticks = 0;
+    QTimer window;
+    QObject::connect(&window, &QTimer::timeout, &link, [&ticks] { ++ticks; });
+    window.start(10);
+    QVERIFY(link.connectToLine(settingsOf("115200,n,8,1")));
+    // The event loop runs on while the connection hangs, and the attempt ends by itself.
+    QTRY_VERIFY_WITH_TIMEOUT(ticks >= 20, 10000);
+    QCOMPARE(link.state(), NetworkLink::State::Connecting);
+    QTRY_COMPARE_WITH_TIMEOUT(link.state(), NetworkLink::State::Idle, 20000);
+    QCOMPARE(link.outcome(), NetworkLink::Outcome::Unreachable);
+    for (int filler : fillers)
+        ::close(filler);
+    ::close(listener);
+}
+
+void TestNetworkLink::nothingListensOrNoSuchHost()
+{
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        closedPort = probe.serverPort();
+    }
+    for (const QString& url : {QStringLiteral("rfc2217://127.0.0.1:%1").arg(closedPort),
+                               QStringLiteral("tcp://[::1]:%1").arg(closedPort),
+                               QStringLiteral("tcp://no-such-host.invalid:4001")}) {
+        NetworkLink link(addressOf(url));
+        QVERIFY(link.connectToLine(settingsOf("115200,n,8,1")));
+        QTRY_COMPARE_WITH_TIMEOUT(link.state(), NetworkLink::State::Idle, 20000);
+        QCOMPARE(link.outcome(), NetworkLink::Outcome::Unreachable);
+        // Not again within the second.
+        QVERIFY(!link.connectToLine(settingsOf("115200,n,8,1")) || link.attempts() == 2);
+    }
+}
+
+void TestNetworkLink::flood()
+{
+    // The server writes without pause; the window's timers keep ticking and every byte the
+    // port takes arrives in order.
+    FakeServer fake;
+    constexpr qsizetype kTotal = 32 * 1024 * 1024;
+    qsizetype written = 0;
+    const QByteArray block = everyByte(256); // 64 KiB
+    const auto writeMore = [&fake, &written, &block] {
+        while (fake.client && written < kTotal && fake.client->bytesToWrite() < 1024 * 1024) {
+            fake.client->write(block);
+            written += block.size();
+        }
+    };
+    fake.onConnect = [&writeMore](QTcpSocket& client) {
+        QObject::connect(&client, &QTcpSocket::bytesWritten, &client, writeMore);
+        writeMore();
+    };
+    NetworkLink link(addressOf(fake.url("tcp")));
+    qsizetype total = 0;
+    bool inOrder = true;
+    QObject::connect(&link, &NetworkLink::dataArrived, &link, [&](const QByteArray& chunk) {
+        QVERIFY(chunk.size() <= NetworkLink::kReadChunk);
+        for (qsizetype i = 0; i < chunk.size(); i += 4099)
+            inOrder = inOrder && chunk[i] == char((total + i) % 256);
+        total += chunk.size();
+    });
+    int ticks = 0;
+    QTimer window;
+    QObject::connect(&window, &QTimer::timeout, &link, [&ticks] { ++ticks; });
+    window.start(10);
+    QVERIFY(link.connectToLine(settingsOf("115200,n,8,1")));
+    QTRY_VERIFY_WITH_TIMEOUT(total >= kTotal / 4, 60000);
+    QVERIFY(ticks >= 1);
+    QTRY_COMPARE_WITH_TIMEOUT(total, kTotal, 60000);
+    QVERIFY(inOrder);
+}
+
+QTEST_GUILESS_MAIN(TestNetworkLink)
+#include "tst_network_link.moc"
