@@ -9,6 +9,9 @@
 # load it saw while measuring.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/packages.sh
+# bench_network_ports serves its ptys with ser2net.
+bash scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" ser2net
 
 jobs=$(nproc)
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLIGHTBENCH_BUILD_TESTS=OFF \
