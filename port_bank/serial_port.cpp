@@ -508,8 +508,8 @@ std::int32_t SerialPort::outputEncoded(const QByteArray& bytes)
         return PortError::NotOpen;
     if (bytes.isEmpty())
         return PortError::None;
-    // Qt would queue without limit for a device that does not drain.
-    const qint64 queued = d->port.bytesToWrite();
+    // Qt would queue without limit for a device or a connection that does not drain.
+    const qint64 queued = pendingOutput();
     if (queued + bytes.size() > kOutputLimit)
         return PortError::OutputFull;
     if (!d->send(bytes, queued))
