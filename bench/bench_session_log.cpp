@@ -112,9 +112,8 @@ int main(int argc, char** argv)
     PtySet ports;
     if (!ports.open(kPorts))
         return 1;
-    // Each run has a window of its own, as each run of the program would: a window's second
-    // fast sweep runs far slower than its first, whatever the log, which would be measured
-    // instead of the log.
+    // Each run has a window of its own, as each run of the program would, so that nothing one
+    // run leaves in the window weighs on the next.
     const auto openWindow = [&ports]() -> std::unique_ptr<Window> {
         auto window = std::make_unique<Window>(ports.devices);
         return openPorts(window->form, kPorts) ? std::move(window) : nullptr;

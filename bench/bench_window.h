@@ -32,11 +32,16 @@ inline SweepSequence fastSequence(Form1& form)
                          form.Text3->text().toLatin1());
 }
 
-// One opening pass by hand; its timer keeps running as in use. False, saying which, when one of
-// the first `ports` ports did not open.
+// One opening pass by hand; its timer keeps running as in use. Then one turn of the event loop,
+// as the program has before the operator's first click: a window that has never been through
+// its event loop does not repaint while a sweep runs in there, so the sweep would be measured
+// without its drawing. False, saying which, when one of the first `ports` ports did not open.
 inline bool openPorts(Form1& form, int ports)
 {
     form.Timer3_Timer();
+    QEventLoop firstTurn;
+    QTimer::singleShot(0, &firstTurn, &QEventLoop::quit);
+    firstTurn.exec();
     for (int i = 0; i < ports; ++i) {
         if (!form.portBank().port(i).isOpen()) {
             std::printf("port %d did not open\n", i + 1);
