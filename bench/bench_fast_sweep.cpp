@@ -7,16 +7,9 @@
 // Every received stream is checked against the fast sweep's own sequence.
 //
 // Usage: bench_fast_sweep [seconds]   (a: seconds per run, default 10; b: twice that)
-#include "bench_support.h"
-
-#include "main_window/command_button.h"
-#include "main_window/form1.h"
-#include "main_window/text_box.h"
-#include "port_bank/explicit_port_directory.h"
+#include "bench_window.h"
 
 #include <QApplication>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <array>
 #include <memory>
@@ -27,41 +20,6 @@ namespace {
 
 constexpr int kPorts = 16;
 constexpr long kLineRate = 11520; // 115200 baud, 10 bits a byte
-
-struct Window {
-    explicit Window(const QMap<int, QString>& ports) : directory(ports), form(directory) {}
-    ExplicitPortDirectory directory;
-    Form1 form;
-};
-
-SweepSequence fastSequence(Form1& form)
-{
-    return SweepSequence(fastRangeCommand, form.Text6->text().toInt(), form.Text7->text().toInt(),
-                         form.Text3->text().toLatin1());
-}
-
-// Waits until the window has handed every byte to its ports and the peers have read them all.
-bool settle(Form1& form, ReadingPeers& peers)
-{
-    const Clock::time_point start = Clock::now();
-    qint64 lastTotal = -1;
-    Clock::time_point quietSince = Clock::now();
-    while (secondsSince(start) < 30) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        ::usleep(5000);
-        bool queued = false;
-        for (int i = 0; i < kPorts; ++i)
-            queued = queued || form.portBank().port(i).pendingOutput() > 0;
-        const qint64 total = peers.totalBytes();
-        if (total != lastTotal || queued) {
-            lastTotal = total;
-            quietSince = Clock::now();
-        } else if (secondsSince(quietSince) > 0.2) {
-            return true;
-        }
-    }
-    return false;
-}
 
 struct Counts {
     std::array<qint64, kPorts> commands{};
@@ -132,25 +90,20 @@ Run runFastSweep(Form1& form, ReadingPeers& peers, double seconds, int warmUpMs,
 {
     Run run;
     peers.start(alreadySent);
-    QEventLoop loop;
-    QTimer::singleShot(warmUpMs, Qt::PreciseTimer, &form, [&] {
-        run.atStart = Counts::of(peers);
-        run.cpuStart = CpuSample::now();
-        run.rssStart = statusKiB("VmRSS");
-    });
-    QTimer::singleShot(warmUpMs + int(seconds * 1000), Qt::PreciseTimer, &form, [&] {
-        run.atEnd = Counts::of(peers);
-        run.cpuEnd = CpuSample::now();
-        run.seconds = std::chrono::duration<double>(run.cpuEnd.when - run.cpuStart.when).count();
-        run.rssEnd = statusKiB("VmRSS");
-        QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
-        loop.quit(); // takes effect once the click handler that runs the sweep has returned
-    });
-    QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
-    loop.exec();
-    if (form.Command6->tag() != QStringLiteral("0"))
-        std::printf("  the fast sweep did not stop (run flag \"%s\")\n",
-                    qPrintable(form.Command6->tag()));
+    driveFastSweep(
+        form, warmUpMs, seconds,
+        [&] {
+            run.atStart = Counts::of(peers);
+            run.cpuStart = CpuSample::now();
+            run.rssStart = statusKiB("VmRSS");
+        },
+        [&] {
+            run.atEnd = Counts::of(peers);
+            run.cpuEnd = CpuSample::now();
+            run.seconds =
+                std::chrono::duration<double>(run.cpuEnd.when - run.cpuStart.when).count();
+            run.rssEnd = statusKiB("VmRSS");
+        });
     peers.setPace(0);
     run.settled = settle(form, peers);
     checkStreams(run, peers);
@@ -226,13 +179,8 @@ int main(int argc, char** argv)
     Window window(devices);
     Form1& form = window.form;
     // The opening pass once, by hand; its timer and the receive poll's keep running as in use.
-    form.Timer3_Timer();
-    for (int i = 0; i < kPorts; ++i) {
-        if (!form.portBank().port(i).isOpen()) {
-            std::printf("port %d did not open\n", i + 1);
-            return 1;
-        }
-    }
+    if (!openPorts(form, kPorts))
+        return 1;
 
     std::printf("Fast sweep, 16 pseudo-terminals (offscreen window; receive poll and opening "
                 "pass timers on, as in use)\n\n");

@@ -12,13 +12,8 @@
 //    must not wait for the network.
 //
 // Usage: bench_network_ports [seconds]   (seconds per sweep run, default 10)
-#include "bench_support.h"
+#include "bench_window.h"
 #include "ser2net_server.h"
-
-#include "main_window/command_button.h"
-#include "main_window/form1.h"
-#include "main_window/text_box.h"
-#include "port_bank/explicit_port_directory.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -39,18 +34,6 @@ namespace {
 constexpr int kPorts = 16;
 constexpr int kClicks = 25;
 
-struct Window {
-    explicit Window(const QMap<int, QString>& ports) : directory(ports), form(directory) {}
-    ExplicitPortDirectory directory;
-    Form1 form;
-};
-
-SweepSequence fastSequence(Form1& form)
-{
-    return SweepSequence(fastRangeCommand, form.Text6->text().toInt(), form.Text7->text().toInt(),
-                         form.Text3->text().toLatin1());
-}
-
 // Opening passes as the timer runs them, until every port is open (a network port opens once
 // its connection is up, a pass or two later).
 bool openAll(Form1& form)
@@ -70,28 +53,6 @@ bool openAll(Form1& form)
     return false;
 }
 
-bool settle(Form1& form, ReadingPeers& peers)
-{
-    const Clock::time_point start = Clock::now();
-    qint64 lastTotal = -1;
-    Clock::time_point quietSince = Clock::now();
-    while (secondsSince(start) < 30) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        ::usleep(5000);
-        bool queued = false;
-        for (int i = 0; i < kPorts; ++i)
-            queued = queued || form.portBank().port(i).pendingOutput() > 0;
-        const qint64 total = peers.totalBytes();
-        if (total != lastTotal || queued) {
-            lastTotal = total;
-            quietSince = Clock::now();
-        } else if (secondsSince(quietSince) > 0.5) {
-            return true;
-        }
-    }
-    return false;
-}
-
 struct SweepRun {
     std::array<double, kPorts> commandsPerSecond{};
     bool streamsOk = true;
@@ -104,25 +65,22 @@ SweepRun runFastSweep(Form1& form, ReadingPeers& peers, double seconds)
     SweepRun run;
     peers.start();
     std::array<qint64, kPorts> atStart{};
-    QEventLoop loop;
-    QTimer::singleShot(0, &form, [&] {
-        for (int i = 0; i < kPorts; ++i)
-            atStart[size_t(i)] = peers.commands(i);
-        run.cpuStart = CpuSample::now();
-    });
-    QTimer::singleShot(int(seconds * 1000), Qt::PreciseTimer, &form, [&] {
-        run.cpuEnd = CpuSample::now();
-        const double elapsed =
-            std::chrono::duration<double>(run.cpuEnd.when - run.cpuStart.when).count();
-        for (int i = 0; i < kPorts; ++i)
-            run.commandsPerSecond[size_t(i)] =
-                double(peers.commands(i) - atStart[size_t(i)]) / elapsed;
-        QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
-        loop.quit();
-    });
-    QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
-    loop.exec();
-    run.streamsOk = settle(form, peers);
+    driveFastSweep(
+        form, 0, seconds,
+        [&] {
+            for (int i = 0; i < kPorts; ++i)
+                atStart[size_t(i)] = peers.commands(i);
+            run.cpuStart = CpuSample::now();
+        },
+        [&] {
+            run.cpuEnd = CpuSample::now();
+            const double elapsed =
+                std::chrono::duration<double>(run.cpuEnd.when - run.cpuStart.when).count();
+            for (int i = 0; i < kPorts; ++i)
+                run.commandsPerSecond[size_t(i)] =
+                    double(peers.commands(i) - atStart[size_t(i)]) / elapsed;
+        });
+    run.streamsOk = settle(form, peers, 0.5);
     peers.stop();
     for (int i = 0; i < kPorts; ++i) {
         const StreamChecker& c = peers.checker(i);

@@ -9,11 +9,9 @@
 //    byte for byte with what the far ends wrote.
 //
 // Usage: bench_receive_poll [seconds]   (1: default 20; 2: half that)
-#include "bench_support.h"
+#include "bench_window.h"
 
-#include "main_window/form1.h"
 #include "main_window/window_timer.h"
-#include "port_bank/explicit_port_directory.h"
 #include "port_bank/wire_text.h"
 
 #include <QApplication>
@@ -33,12 +31,6 @@ constexpr int kPorts = 16;
 constexpr long kLineRate = 11520; // 115200 baud, 10 bits a byte
 constexpr int kPollMs = 200;
 constexpr int kProbeMs = 20;
-
-struct Window {
-    explicit Window(const QMap<int, QString>& ports) : directory(ports), form(directory) {}
-    ExplicitPortDirectory directory;
-    Form1 form;
-};
 
 // A controller's replies, line after line: mostly ASCII, every 8th line with a two-byte GB18030
 // character, every 32nd with a four-byte one.
@@ -104,18 +96,11 @@ public:
         stop();
         for (auto& w : written_)
             w = 0;
-        stopping_ = false;
-        thread_ = std::thread([this] { run(); });
+        thread_.start([this] { run(); });
     }
 
     // Ends every stream after a whole line and writes out what is left.
-    void stop()
-    {
-        if (!thread_.joinable())
-            return;
-        stopping_ = true;
-        thread_.join();
-    }
+    void stop() { thread_.stop(); }
 
     qint64 written(int i) const { return written_[size_t(i)]; }
     qint64 maxBacklog() const { return maxBacklog_; }
@@ -142,7 +127,7 @@ private:
         const Clock::time_point begin = Clock::now();
         timespec tick{};
         ::clock_gettime(CLOCK_MONOTONIC, &tick);
-        while (!stopping_) {
+        while (!thread_.stopping()) {
             tick.tv_nsec += 10 * 1000000;
             if (tick.tv_nsec >= 1000000000) {
                 tick.tv_nsec -= 1000000000;
@@ -172,8 +157,7 @@ private:
     std::vector<int> masters_;
     std::vector<std::atomic<qint64>> written_;
     std::atomic<qint64> maxBacklog_{0};
-    std::atomic<bool> stopping_{false};
-    std::thread thread_;
+    PeerThread thread_;
 };
 
 // An event posted from another thread, stamped with its posting time.

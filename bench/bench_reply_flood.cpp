@@ -15,12 +15,7 @@
 //
 // Usage: bench_reply_flood [seconds]   (each flood run; default 60. The quiet and the 92 KB/s
 //        runs take a sixth of it, at least 10 s.)
-#include "bench_support.h"
-
-#include "main_window/command_button.h"
-#include "main_window/form1.h"
-#include "main_window/text_box.h"
-#include "port_bank/explicit_port_directory.h"
+#include "bench_window.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -38,12 +33,6 @@ constexpr int kPorts = 16;
 constexpr long kFastLineRate = 92160;  // 921600 baud, 10 bits a byte
 const QByteArray kPreset = ":::ZAVA."; // the text of the first preset, 全部亮
 const QByteArray kSweepMark = "ZAVB";  // in every command of the timed sweep, end included
-
-struct Window {
-    explicit Window(const QMap<int, QString>& ports) : directory(ports), form(directory) {}
-    ExplicitPortDirectory directory;
-    Form1 form;
-};
 
 // Counts a pattern in a stream read in pieces cut anywhere.
 class PatternCounter {
@@ -86,17 +75,10 @@ public:
         for (auto& w : written_)
             w = 0;
         sweepSteps_ = 0;
-        stopping_ = false;
-        thread_ = std::thread([this] { run(); });
+        thread_.start([this] { run(); });
     }
 
-    void stop()
-    {
-        if (!thread_.joinable())
-            return;
-        stopping_ = true;
-        thread_.join();
-    }
+    void stop() { thread_.stop(); }
 
     qint64 written(int i) const { return written_[size_t(i)]; }
     qint64 sweepSteps() const { return sweepSteps_; }
@@ -140,7 +122,7 @@ private:
         std::vector<pollfd> fds(n);
         std::vector<double> credit(n, 0.0);
         auto last = Clock::now();
-        while (!stopping_) {
+        while (!thread_.stopping()) {
             const bool flood = writeSize_ > 0 && pace_ == 0;
             for (std::size_t i = 0; i < n; ++i)
                 fds[i] = {masters_[i], short(POLLIN | (flood ? POLLOUT : 0)), 0};
@@ -175,8 +157,7 @@ private:
     std::atomic<qint64> sweepSteps_{0};
     std::atomic<qint64> presetsSeen_{0};
     std::atomic<Clock::rep> lastPresetAt_{0};
-    std::atomic<bool> stopping_{false};
-    std::thread thread_;
+    PeerThread thread_;
 };
 
 // Posts a click on the first preset 150 to 350 ms after the previous one reached the wire (or
@@ -323,13 +304,8 @@ int main(int argc, char** argv)
         return 1;
     Window window(ports.devices);
     Form1& form = window.form;
-    form.Timer3_Timer();
-    for (int i = 0; i < kPorts; ++i) {
-        if (!form.portBank().port(i).isOpen()) {
-            std::printf("port %d did not open\n", i + 1);
-            return 1;
-        }
-    }
+    if (!openPorts(form, kPorts))
+        return 1;
     if (form.Text1[0]->text().toLatin1() != kPreset) {
         std::printf("the first preset is not %s\n", kPreset.constData());
         return 1;

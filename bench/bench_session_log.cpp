@@ -5,12 +5,8 @@
 // least 90 % of the plain sweep's rate.
 //
 // Usage: bench_session_log [seconds]   (seconds per run, default 10; four runs)
-#include "bench_support.h"
+#include "bench_window.h"
 
-#include "main_window/command_button.h"
-#include "main_window/form1.h"
-#include "main_window/text_box.h"
-#include "port_bank/explicit_port_directory.h"
 #include "session_log/local_timestamp.h"
 #include "session_log/session_recording.h"
 
@@ -28,12 +24,6 @@ namespace {
 
 constexpr int kPorts = 16;
 constexpr int kWarmUpMs = 500;
-
-struct Window {
-    explicit Window(const QMap<int, QString>& ports) : directory(ports), form(directory) {}
-    ExplicitPortDirectory directory;
-    Form1 form;
-};
 
 qint64 bytesIn(const QString& directory)
 {
@@ -78,50 +68,31 @@ Result runSweep(Form1& form, ReadingPeers& peers, double seconds, qint64 already
 {
     Result result;
     peers.start(alreadySent);
-    QEventLoop loop;
     qint64 commandsAtStart = 0;
     qint64 diskAtStart = 0;
     CpuSample cpuStart;
-    QTimer::singleShot(kWarmUpMs, Qt::PreciseTimer, &form, [&] {
-        commandsAtStart = peers.commands(0);
-        cpuStart = CpuSample::now();
-        if (!logDirectory.isEmpty())
-            diskAtStart = bytesIn(logDirectory);
-    });
-    QTimer::singleShot(kWarmUpMs + int(seconds * 1000), Qt::PreciseTimer, &form, [&] {
-        const CpuSample cpuEnd = CpuSample::now();
-        const double elapsed = std::chrono::duration<double>(cpuEnd.when - cpuStart.when).count();
-        const double commands = double(peers.commands(0) - commandsAtStart);
-        result.commandsPerSecond = commands / elapsed;
-        result.mainCpuPerCommandUs =
-            commands > 0 ? (cpuEnd.mainThreadSeconds - cpuStart.mainThreadSeconds) / commands * 1e6
-                         : 0;
-        if (!logDirectory.isEmpty())
-            result.diskBytesPerSecond = double(bytesIn(logDirectory) - diskAtStart) / elapsed;
-        QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
-        loop.quit();
-    });
-    QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
-    loop.exec();
-
-    // Until every port's output has gone and the peers have read it all.
-    const Clock::time_point start = Clock::now();
-    qint64 lastTotal = -1;
-    Clock::time_point quietSince = Clock::now();
-    while (secondsSince(start) < 30) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        ::usleep(5000);
-        bool queued = false;
-        for (int i = 0; i < kPorts; ++i)
-            queued = queued || form.portBank().port(i).pendingOutput() > 0;
-        const qint64 total = peers.totalBytes();
-        if (total != lastTotal || queued) {
-            lastTotal = total;
-            quietSince = Clock::now();
-        } else if (secondsSince(quietSince) > 0.2) {
-            break;
-        }
-    }
+    driveFastSweep(
+        form, kWarmUpMs, seconds,
+        [&] {
+            commandsAtStart = peers.commands(0);
+            cpuStart = CpuSample::now();
+            if (!logDirectory.isEmpty())
+                diskAtStart = bytesIn(logDirectory);
+        },
+        [&] {
+            const CpuSample cpuEnd = CpuSample::now();
+            const double elapsed =
+                std::chrono::duration<double>(cpuEnd.when - cpuStart.when).count();
+            const double commands = double(peers.commands(0) - commandsAtStart);
+            result.commandsPerSecond = commands / elapsed;
+            result.mainCpuPerCommandUs =
+                commands > 0
+                    ? (cpuEnd.mainThreadSeconds - cpuStart.mainThreadSeconds) / commands * 1e6
+                    : 0;
+            if (!logDirectory.isEmpty())
+                result.diskBytesPerSecond = double(bytesIn(logDirectory) - diskAtStart) / elapsed;
+        });
+    settle(form, peers);
     peers.stop();
     result.streamsOk = true;
     result.commands = peers.checker(0).commands();
@@ -141,27 +112,16 @@ int main(int argc, char** argv)
     PtySet ports;
     if (!ports.open(kPorts))
         return 1;
-    // Each run has a window of its own, as each run of the program would: a window's second
-    // fast sweep runs far slower than its first, whatever the log, which would be measured
-    // instead of the log.
+    // Each run has a window of its own, as each run of the program would, so that nothing one
+    // run leaves in the window weighs on the next.
     const auto openWindow = [&ports]() -> std::unique_ptr<Window> {
         auto window = std::make_unique<Window>(ports.devices);
-        window->form.Timer3_Timer();
-        for (int i = 0; i < kPorts; ++i) {
-            if (!window->form.portBank().port(i).isOpen()) {
-                std::printf("port %d did not open\n", i + 1);
-                return nullptr;
-            }
-        }
-        return window;
+        return openPorts(window->form, kPorts) ? std::move(window) : nullptr;
     };
     std::unique_ptr<Window> first = openWindow();
     if (!first)
         return 1;
-    Form1& form0 = first->form;
-    ReadingPeers peers(ports.masters,
-                       SweepSequence(fastRangeCommand, form0.Text6->text().toInt(),
-                                     form0.Text7->text().toInt(), form0.Text3->text().toLatin1()));
+    ReadingPeers peers(ports.masters, fastSequence(first->form));
     first.reset();
 
     std::printf("Fast sweep to 16 pseudo-terminals without and with the session log, %.1f s per "

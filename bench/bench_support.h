@@ -178,6 +178,37 @@ private:
     bool ok_ = true;
 };
 
+// The worker thread of a set of far ends: runs its loop until stop(), which the loop notices
+// through stopping(). Started again, it runs a fresh loop.
+class PeerThread {
+public:
+    PeerThread() = default;
+    ~PeerThread() { stop(); }
+    PeerThread(const PeerThread&) = delete;
+    PeerThread& operator=(const PeerThread&) = delete;
+
+    void start(std::function<void()> loop)
+    {
+        stop();
+        stopping_ = false;
+        thread_ = std::thread(std::move(loop));
+    }
+
+    void stop()
+    {
+        if (!thread_.joinable())
+            return;
+        stopping_ = true;
+        thread_.join();
+    }
+
+    bool stopping() const { return stopping_; }
+
+private:
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
 // The far ends of the ports as controllers that only listen: one thread reads every master and
 // checks what arrives against the sweep's sequence. Reads as fast as it can, or paced like a
 // UART: a port's bytes are taken at bytesPerSecond, and time in which the port had nothing to
@@ -207,17 +238,10 @@ public:
             bytes_[i] = 0;
             commands_[i] = 0;
         }
-        stopping_ = false;
-        thread_ = std::thread([this] { run(); });
+        thread_.start([this] { run(); });
     }
 
-    void stop()
-    {
-        if (!thread_.joinable())
-            return;
-        stopping_ = true;
-        thread_.join();
-    }
+    void stop() { thread_.stop(); }
 
     void setPace(long bytesPerSecond) { pace_ = bytesPerSecond; }
 
@@ -254,7 +278,7 @@ private:
         auto last = Clock::now();
         timespec tick{};
         ::clock_gettime(CLOCK_MONOTONIC, &tick);
-        while (!stopping_) {
+        while (!thread_.stopping()) {
             const long pace = pace_;
             if (pace == 0) {
                 if (::poll(fds.data(), nfds_t(n), 20) <= 0)
@@ -305,8 +329,7 @@ private:
     std::vector<std::atomic<qint64>> bytes_;
     std::vector<std::atomic<qint64>> commands_;
     std::atomic<long> pace_{0};
-    std::atomic<bool> stopping_{false};
-    std::thread thread_;
+    PeerThread thread_;
 };
 
 // Nearest-rank percentile (0..100) of a sample; 0 for an empty one.

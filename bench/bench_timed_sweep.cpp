@@ -7,13 +7,9 @@
 // One extra row shows 1 ms with Timer3 left on, as the window behaves when nobody switches it off.
 //
 // Usage: bench_timed_sweep [seconds]   (per row, default 5)
-#include "bench_support.h"
+#include "bench_window.h"
 
-#include "main_window/command_button.h"
-#include "main_window/form1.h"
-#include "main_window/text_box.h"
 #include "main_window/window_timer.h"
-#include "port_bank/explicit_port_directory.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -25,12 +21,6 @@
 using namespace bench;
 
 namespace {
-
-struct Window {
-    explicit Window(const QMap<int, QString>& ports) : directory(ports), form(directory) {}
-    ExplicitPortDirectory directory;
-    Form1 form;
-};
 
 struct Row {
     QByteArray timer;
