@@ -19,7 +19,8 @@ public:
     virtual ~PortObserver() = default;
     // One command, exactly the bytes handed to this port's output.
     virtual void commandSent(int index, const QByteArray& bytes) = 0;
-    // Bytes as they came off the line, before decoding, in arrival order.
+    // Bytes as they came off the line, before decoding, in arrival order. Valid only during the
+    // call: an observer that keeps them copies them.
     virtual void bytesReceived(int index, const QByteArray& bytes) = 0;
     virtual void portEvent(int index, Event event, const QString& detail) = 0;
 };

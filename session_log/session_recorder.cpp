@@ -3,6 +3,18 @@
 #include "session_log/local_timestamp.h"
 #include "session_log/session_writer.h"
 
+namespace {
+
+// The bank's bytes may be a view of a read buffer that is reused as soon as the call returns, or
+// a small part of a large block that Qt read into; the writer thread gets bytes of its own, and
+// the queue's byte count is then what they really hold.
+QByteArray ownCopy(const QByteArray& bytes)
+{
+    return QByteArray(bytes.constData(), bytes.size());
+}
+
+} // namespace
+
 SessionRecorder::SessionRecorder(SessionWriter& writer, RowSource rows, QObject* parent)
     : QObject(parent), writer_(writer), rows_(std::move(rows))
 {
@@ -16,7 +28,7 @@ void SessionRecorder::commandSent(int index, const QByteArray& bytes)
     record.ms = wallClockMs();
     record.index = index;
     record.kind = LogRecord::Kind::Sent;
-    record.bytes = bytes;
+    record.bytes = ownCopy(bytes);
     writer_.log(std::move(record));
 }
 
@@ -26,7 +38,7 @@ void SessionRecorder::bytesReceived(int index, const QByteArray& bytes)
     record.ms = wallClockMs();
     record.index = index;
     record.kind = LogRecord::Kind::Received;
-    record.bytes = bytes;
+    record.bytes = ownCopy(bytes);
     writer_.log(std::move(record));
 }
 

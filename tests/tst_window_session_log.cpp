@@ -46,6 +46,7 @@ class TestWindowSessionLog : public QObject {
     Q_OBJECT
 private slots:
     void twoPortsLogAndReport();
+    void repliesThePollReadsItselfAreLoggedAsTheyCame();
 };
 
 void TestWindowSessionLog::twoPortsLogAndReport()
@@ -123,6 +124,38 @@ void TestWindowSessionLog::twoPortsLogAndReport()
     QCOMPARE(report[5], "5," + dir.filePath("absent").toUtf8() + ",absent,0,0,0,0,0,0,");
     QCOMPARE(report[16], QByteArray("16,,absent,0,0,0,0,0,0,"));
     QCOMPARE(bank.observer(), nullptr); // the bank is no longer watched
+}
+
+// Replies still in the driver when a poll comes are read by the poll itself, one after the other
+// into the same read buffer: each must be logged as it came, not as the next one left the buffer.
+void TestWindowSessionLog::repliesThePollReadsItselfAreLoggedAsTheyCame()
+{
+    QTemporaryDir dir;
+    PtyPeer one;
+    QVERIFY(one.isValid());
+    WindowBench bench({{1, one.linkPath()}});
+    Form1& form = bench.form;
+    PortBank& bank = form.portBank();
+    QCOMPARE(prepareLogDirectory(dir.filePath("logs")), QString());
+    SessionRecording recording(bank, {dir.filePath("logs"), 1 << 20, QString()},
+                               QDateTime::currentMSecsSinceEpoch());
+    form.Timer3_Timer();
+    QVERIFY(bank.port(0).isOpen());
+
+    const QList<QByteArray> replies{"first\r\n", "SECOND\r\n", "3rd\r\n"};
+    for (const QByteArray& reply : replies) {
+        QVERIFY(one.write(reply));
+        QVERIFY(one.waitUntilUnreadAtSlave(reply.size())); // no event loop: the poll reads it
+        form.Timer2_Timer();
+    }
+    QCOMPARE(bank.port(0).counters().bytesReceived, quint64(5 + 2 + 6 + 2 + 3 + 2));
+
+    recording.finish();
+    const QStringList files = QDir(dir.filePath("logs")).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    QCOMPARE(linesWithoutTimes(dir.filePath("logs") + "/" + files[0]),
+             (QStringList{"-- opened " + one.linkPath() + " 115200,n,8,1", "RX first\\r\\n",
+                          "RX SECOND\\r\\n", "RX 3rd\\r\\n"}));
 }
 
 QTEST_MAIN(TestWindowSessionLog)
