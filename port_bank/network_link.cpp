@@ -158,15 +158,17 @@ void NetworkLink::takeData(QByteArray bytes)
         return;
     }
     held_.append(bytes);
-    if (address_.protocol == NetworkAddress::Protocol::RawTcp) {
-        // Anything but the start of the server's refusal is the line talking: the line is ours.
-        if (!heldIsInUseNotice(false))
-            goUp();
-    } else if (held_.size() > kEarlyDataLimit) {
+    // A server may talk before the line is ours (a refusal notice, then anything): what it may
+    // say before that is bounded whatever the protocol.
+    if (held_.size() > kEarlyDataLimit) {
         fail(Outcome::Failed,
-             QStringLiteral("the server sent more than %1 bytes before agreeing the options")
+             QStringLiteral("the server sent more than %1 bytes before the line was ready")
                  .arg(kEarlyDataLimit));
+        return;
     }
+    // Anything but the start of the server's refusal is the line talking: the line is ours.
+    if (address_.protocol == NetworkAddress::Protocol::RawTcp && !heldIsInUseNotice(false))
+        goUp();
 }
 
 bool NetworkLink::heldIsInUseNotice(bool complete) const

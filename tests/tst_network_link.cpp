@@ -440,6 +440,18 @@ void TestNetworkLink::rawRefusalNoticeOrData()
     NetworkLink closed(addressOf(closing.url("tcp")));
     QVERIFY(closed.connectToLine(settingsOf("115200,n,8,1")));
     QTRY_COMPARE_WITH_TIMEOUT(closed.outcome(), NetworkLink::Outcome::Failed, 10000);
+
+    // The notice, then a flood and no close: held only so far, then the server is cut off.
+    FakeServer flooding;
+    flooding.onConnect = [](QTcpSocket& client) {
+        client.write("Port already in use\r\n" + QByteArray(200000, 'x'));
+    };
+    NetworkLink flooded(addressOf(flooding.url("tcp")));
+    Collected none(flooded);
+    QVERIFY(flooded.connectToLine(settingsOf("115200,n,8,1")));
+    QTRY_COMPARE_WITH_TIMEOUT(flooded.outcome(), NetworkLink::Outcome::Failed, 10000);
+    QVERIFY(!flooded.isUp());
+    QCOMPARE(none.data, QByteArray());
 }
 
 void TestNetworkLink::garbageAndEndlessSubnegotiation()
