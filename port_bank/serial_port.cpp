@@ -428,7 +428,11 @@ std::int32_t SerialPort::open()
         return PortError::NoSuchPort;
     if (NetworkAddress::isNetworkDevice(path))
         return d->openNetwork(path);
-    d->link.reset();
+    if (d->link) {
+        // Settings given while the number named a network line went to that line only.
+        d->link.reset();
+        d->applySettings(d->settings);
+    }
     bool missing = false;
     const QString device = resolveDevicePath(path, &missing);
     if (device.isEmpty())
