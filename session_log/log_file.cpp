@@ -116,8 +116,13 @@ qsizetype LogFile::append(QByteArrayView lines)
     return done;
 }
 
-void LogFile::sync()
+bool LogFile::sync()
 {
-    if (fd_ >= 0)
-        ::fsync(fd_);
+    // Some write errors (a full disk with delayed allocation, a network file system) only show
+    // here.
+    if (fd_ >= 0 && ::fsync(fd_) != 0) {
+        syncError_ = errno;
+        return false;
+    }
+    return true;
 }

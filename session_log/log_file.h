@@ -23,7 +23,9 @@ public:
     // all of them, or the whole lines written before a failure (then error() says why).
     qsizetype append(QByteArrayView lines);
     // Forces what was written to the disk.
-    void sync();
+    // Flushes the file to the disk; false (and syncError()) when the disk refused.
+    bool sync();
+    int syncError() const { return syncError_; }
     void close();
 
     QString path() const { return path_; }
@@ -36,6 +38,7 @@ private:
     void fail(const QString& what, int errorNumber);
 
     QString path_;
+    int syncError_ = 0;
     QByteArray nativePath_;
     std::int64_t limit_;
     int fd_ = -1;

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 struct SessionWriter::PortLog {
@@ -113,7 +114,10 @@ void SessionWriter::run()
     writePending(wallClockMs(), true);
     for (auto& port : ports_) {
         if (port->file) {
-            port->file->sync();
+            if (!port->file->sync())
+                warn(QStringLiteral("%1: cannot flush to disk: %2")
+                         .arg(port->file->path(),
+                              QString::fromLocal8Bit(std::strerror(port->file->syncError()))));
             port->file->close();
         }
     }
