@@ -125,9 +125,11 @@ bool takePortsFile(CommandLine& line)
         return true;
     const PortsFile file = PortsFile::read(line.portsFile);
     if (!file.error.isEmpty()) {
+        // A refused line binds nothing, whatever --port gave before the file was read.
         line.action = CommandLine::Action::Refuse;
         line.error = file.error;
         line.errorInPortsFile = true;
+        line.ports.clear();
         return false;
     }
     for (auto it = file.ports.begin(); it != file.ports.end(); ++it) {

@@ -198,6 +198,10 @@ void TestPortsFile::unusableFiles()
     CommandLine line = CommandLine::parse({"--ports", missing});
     QCOMPARE(line.action, CommandLine::Action::Refuse);
     QVERIFY2(line.error.startsWith(missing + ": cannot read: "), qPrintable(line.error));
+    // A refused line binds nothing, not even what --port gave.
+    line = CommandLine::parse({"--port", "16=/dev/ttyUSB0", "--ports", missing});
+    QCOMPARE(line.action, CommandLine::Action::Refuse);
+    QVERIFY(line.ports.isEmpty());
 
     line = CommandLine::parse({"--ports", dir.path()});
     QCOMPARE(line.action, CommandLine::Action::Refuse);
