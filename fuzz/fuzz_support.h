@@ -3,8 +3,10 @@
 // Shared by the fuzz targets: the two ways the fuzzer's bytes become text, and the one way an
 // invariant fails.
 
+#include <QByteArrayView>
 #include <QString>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -49,6 +51,22 @@ inline void check(bool holds, const char* rule, const QString& input)
         return;
     std::fprintf(stderr, "broken: %s\ninput: \"%s\"\n", rule, escaped(input).constData());
     std::abort();
+}
+
+// The layout shared by the targets that feed bytes in pieces: byte 0 says how many piece lengths
+// follow it (1 to 8, the rest of byte 0 is the target's own), then come the lengths, then the data.
+struct CutInput {
+    QByteArrayView cuts;
+    QByteArrayView data;
+};
+
+inline CutInput splitCuts(QByteArrayView input)
+{
+    const qsizetype header =
+        input.isEmpty()
+            ? 0
+            : std::min<qsizetype>(1 + static_cast<std::uint8_t>(input[0]) % 8, input.size());
+    return {header > 0 ? input.sliced(1, header - 1) : QByteArrayView(), input.sliced(header)};
 }
 
 } // namespace fuzz

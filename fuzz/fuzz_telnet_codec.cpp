@@ -147,12 +147,8 @@ void checkServer(QByteArrayView lengths, QByteArrayView wire, bool opened)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const QByteArrayView input(data, static_cast<qsizetype>(size));
-    const qsizetype header =
-        input.isEmpty()
-            ? 0
-            : std::min<qsizetype>(1 + static_cast<std::uint8_t>(input[0]) % 8, input.size());
     const bool opened = !input.isEmpty() && (static_cast<std::uint8_t>(input[0]) & 0x08) != 0;
-    checkServer(header > 0 ? input.sliced(1, header - 1) : QByteArrayView(), input.sliced(header),
-                opened);
+    const fuzz::CutInput cut = fuzz::splitCuts(input);
+    checkServer(cut.cuts, cut.data, opened);
     return 0;
 }

@@ -83,12 +83,8 @@ void checkEncoding(const QString& text)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const QByteArrayView input(data, static_cast<qsizetype>(size));
-    const qsizetype header =
-        input.isEmpty()
-            ? 0
-            : std::min<qsizetype>(1 + static_cast<std::uint8_t>(input[0]) % 8, input.size());
-    checkDecoding(header > 0 ? input.sliced(1, header - 1) : QByteArrayView(),
-                  input.sliced(header));
+    const fuzz::CutInput cut = fuzz::splitCuts(input);
+    checkDecoding(cut.cuts, cut.data);
 
     checkEncoding(fuzz::utf8Text(data, size));
     checkEncoding(fuzz::utf16Text(data, size));
