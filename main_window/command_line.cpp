@@ -175,7 +175,8 @@ CommandLine CommandLine::parse(const QStringList& arguments)
             if (!bindPort(argument.mid(7), line, why))
                 return refuse(why);
         } else if (argument == QLatin1String("--ports")) {
-            if (i + 1 >= arguments.size())
+            // As with --log: "--ports -h" is a slip, not a file named "-h" (--ports=-h is one).
+            if (i + 1 >= arguments.size() || arguments[i + 1].startsWith(QLatin1Char('-')))
                 return refuse(QStringLiteral("--ports needs FILE after it"));
             if (!setPortsFile(arguments[++i], line, why))
                 return refuse(why);

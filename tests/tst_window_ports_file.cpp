@@ -217,6 +217,10 @@ void TestPortsFile::unusableFiles()
              QString("--ports is given twice"));
     QCOMPARE(CommandLine::parse({"--ports"}).action, CommandLine::Action::Refuse);
     QCOMPARE(CommandLine::parse({"--ports="}).action, CommandLine::Action::Refuse);
+    // An option after --ports is a slip, not a file name: help must not be swallowed as one.
+    line = CommandLine::parse({"--ports", "-h", "--version"});
+    QCOMPARE(line.action, CommandLine::Action::Refuse);
+    QCOMPARE(line.error, QString("--ports needs FILE after it"));
     // Help needs no file, even a missing one.
     QCOMPARE(CommandLine::parse({"--ports", missing, "--help"}).action,
              CommandLine::Action::ShowHelp);
