@@ -29,6 +29,21 @@ bool isHostName(const QString& host)
     return true;
 }
 
+// Only the characters an IPv6 address is written with: QHostAddress forgives blanks around it
+// and stops reading at a NUL, while the host is later used as it stands.
+bool isIpv6Text(const QString& host)
+{
+    for (QChar c : host) {
+        const bool allowed = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                             (c >= QLatin1Char('a') && c <= QLatin1Char('f')) ||
+                             (c >= QLatin1Char('A') && c <= QLatin1Char('F')) ||
+                             c == QLatin1Char(':') || c == QLatin1Char('.');
+        if (!allowed)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool NetworkAddress::isNetworkDevice(const QString& device)
@@ -60,8 +75,9 @@ std::optional<NetworkAddress> NetworkAddress::parse(const QString& device, QStri
             return refuse(why, QStringLiteral("'%1': '[' without ']'").arg(device));
         address.host = rest.mid(1, close - 1);
         const QHostAddress ip(address.host);
-        if (ip.isNull() || ip.protocol() != QAbstractSocket::IPv6Protocol ||
-            address.host.contains(QLatin1Char('%')))
+        // A scope such as %eth0 is not taken either.
+        if (!isIpv6Text(address.host) || ip.isNull() ||
+            ip.protocol() != QAbstractSocket::IPv6Protocol)
             return refuse(
                 why, QStringLiteral("'%1': '%2' is not an IPv6 address").arg(device, address.host));
         if (rest.mid(close + 1, 1) != QLatin1String(":"))

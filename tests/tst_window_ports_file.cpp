@@ -101,6 +101,16 @@ void TestPortsFile::addressesRefused_data()
                                           << "not an IPv6";
     QTest::newRow("ipv4 in brackets") << "tcp://[10.0.0.1]:4001"
                                       << "not an IPv6";
+    // Qt's own address parser forgives blanks and stops at a NUL; the host goes to the
+    // connection as it stands, so only an address and nothing around it is taken.
+    QTest::newRow("blanks around ipv6") << "tcp://[ ::1 ]:4001"
+                                        << "not an IPv6";
+    QTest::newRow("line break in ipv6") << "tcp://[::1\n]:4001"
+                                        << "not an IPv6";
+    QTest::newRow("ipv6 with scope") << "tcp://[fe80::1%eth0]:4001"
+                                     << "not an IPv6";
+    QTest::newRow("words after ipv6") << "tcp://[::1 bench]:4001"
+                                      << "not an IPv6";
     QTest::newRow("nothing after bracket") << "tcp://[::1]4001"
                                            << "no :PORT";
     QTest::newRow("blank in host") << "tcp://bench a:4001"
