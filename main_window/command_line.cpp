@@ -1,7 +1,7 @@
 #include "main_window/command_line.h"
 
-#include "session_log/byte_size.h"
 #include "main_window/ports_file.h"
+#include "session_log/byte_size.h"
 
 namespace {
 
