@@ -116,13 +116,9 @@ qsizetype LogFile::append(QByteArrayView lines)
     return done;
 }
 
-bool LogFile::sync()
+int LogFile::sync()
 {
     // Some write errors (a full disk with delayed allocation, a network file system) only show
     // here.
-    if (fd_ >= 0 && ::fsync(fd_) != 0) {
-        syncError_ = errno;
-        return false;
-    }
-    return true;
+    return fd_ >= 0 && ::fsync(fd_) != 0 ? errno : 0;
 }

@@ -22,10 +22,8 @@ public:
     // Appends lines (each ending in '\n') and returns how many bytes of them are in the file:
     // all of them, or the whole lines written before a failure (then error() says why).
     qsizetype append(QByteArrayView lines);
-    // Forces what was written to the disk.
-    // Flushes the file to the disk; false (and syncError()) when the disk refused.
-    bool sync();
-    int syncError() const { return syncError_; }
+    // Forces what was written to the disk: 0, or the errno of the refusal.
+    int sync();
     void close();
 
     QString path() const { return path_; }
@@ -38,7 +36,6 @@ private:
     void fail(const QString& what, int errorNumber);
 
     QString path_;
-    int syncError_ = 0;
     QByteArray nativePath_;
     std::int64_t limit_;
     int fd_ = -1;

@@ -114,10 +114,9 @@ void SessionWriter::run()
     writePending(wallClockMs(), true);
     for (auto& port : ports_) {
         if (port->file) {
-            if (!port->file->sync())
+            if (const int error = port->file->sync(); error != 0)
                 warn(QStringLiteral("%1: cannot flush to disk: %2")
-                         .arg(port->file->path(),
-                              QString::fromLocal8Bit(std::strerror(port->file->syncError()))));
+                         .arg(port->file->path(), QString::fromLocal8Bit(std::strerror(error))));
             port->file->close();
         }
     }
