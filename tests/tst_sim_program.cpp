@@ -1,0 +1,124 @@
+// The lightbench-sim program itself, run as a process, with the test as the client on its
+// pseudo-terminals: which controllers its faults act on, and what a line keeps between clients.
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray kAllOff = "G:" + QByteArray(32, 'B') + "\r\n";
+
+// The simulator with ARGUMENTS and its links in a private folder, ended on destruction.
+struct Simulator {
+    explicit Simulator(const QStringList& arguments)
+    {
+        process.start(
+            QStringLiteral(LIGHTBENCH_SIM_PROGRAM),
+            QStringList{QStringLiteral("--headless"), QStringLiteral("--link"), folder.path()} +
+                arguments);
+    }
+    ~Simulator()
+    {
+        process.terminate();
+        process.waitForFinished(5000);
+    }
+    // Waits for the controllers' lines on standard output.
+    bool started(int controllers)
+    {
+        QByteArray printed;
+        QElapsedTimer clock;
+        clock.start();
+        while (printed.count('\n') < controllers && clock.elapsed() < 10000) {
+            process.waitForReadyRead(100);
+            printed += process.readAllStandardOutput();
+        }
+        return printed.count('\n') == controllers;
+    }
+    QString link(int number) const { return folder.filePath(QStringLiteral("port%1").arg(number)); }
+
+    QTemporaryDir folder;
+    QProcess process;
+};
+
+// A client of one controller's line, as a serial program opens it.
+struct Client {
+    explicit Client(const QString& path)
+        : fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC))
+    {
+        if (fd < 0)
+            qWarning("open %s: %s", qPrintable(path), std::strerror(errno));
+    }
+    ~Client()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    bool send(const QByteArray& bytes) const
+    {
+        return ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+    // Reads until `until` has arrived (or the deadline has passed) and returns all that came.
+    QByteArray readUntil(const QByteArray& until, int timeoutMs = 5000) const
+    {
+        QByteArray got;
+        QElapsedTimer clock;
+        clock.start();
+        while (!got.contains(until) && clock.elapsed() < timeoutMs) {
+            pollfd ready{fd, POLLIN, 0};
+            if (::poll(&ready, 1, 50) <= 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            got.append(buffer, n);
+        }
+        return got;
+    }
+
+    int fd;
+};
+
+} // namespace
+
+class TestSimProgram : public QObject {
+    Q_OBJECT
+private slots:
+    void faultsActOnTheFaultyControllersOnly();
+};
+
+void TestSimProgram::faultsActOnTheFaultyControllersOnly()
+{
+    Simulator simulator({QStringLiteral("--controllers"), QStringLiteral("3"),
+                         QStringLiteral("--drop"), QStringLiteral("100"),
+                         QStringLiteral("--reply-delay"), QStringLiteral("60000"),
+                         QStringLiteral("--vanish"), QStringLiteral("0.5"),
+                         QStringLiteral("--faulty"), QStringLiteral("2-3")});
+    QVERIFY(simulator.started(3));
+    // Controller 1 neither drops nor delays.
+    {
+        const Client client(simulator.link(1));
+        QVERIFY(client.send(":::G"));
+        QCOMPARE(client.readUntil(kAllOff), kAllOff);
+    }
+    // 2 and 3 go (2 after 1, 3 after 2, in one pass), and 1 stays and still answers.
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo(simulator.link(3)).isSymLink(), 10000);
+    QVERIFY(!QFileInfo(simulator.link(2)).isSymLink());
+    QVERIFY(QFileInfo(simulator.link(1)).isSymLink());
+    const Client client(simulator.link(1));
+    QVERIFY(client.send(":::ZAVB5.:::G"));
+    const QByteArray five = "G:BBBBBA" + QByteArray(26, 'B') + "\r\n";
+    QCOMPARE(client.readUntil(five), five);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(simulator.link(3)).isSymLink(), 10000);
+}
+
+QTEST_GUILESS_MAIN(TestSimProgram)
+#include "tst_sim_program.moc"
