@@ -1,5 +1,9 @@
-// The lightbench-sim program itself, run as a process, with the test as the client on its
-// pseudo-terminals: which controllers its faults act on, and what a line keeps between clients.
+// The simulated controllers' lines with the test as their client: the lightbench-sim program
+// run as a process (which controllers its faults act on) and, in this process where the test
+// can wait for the port to notice a close, what a line keeps between clients and how much of
+// the answers waits out a reply delay.
+#include "simulator/simulated_port.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -10,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -72,8 +77,9 @@ struct Client {
         QElapsedTimer clock;
         clock.start();
         while (!got.contains(until) && clock.elapsed() < timeoutMs) {
+            QCoreApplication::processEvents(); // for the ports in this process
             pollfd ready{fd, POLLIN, 0};
-            if (::poll(&ready, 1, 50) <= 0)
+            if (::poll(&ready, 1, 10) <= 0)
                 continue;
             char buffer[4096];
             const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -84,18 +90,36 @@ struct Client {
         return got;
     }
 
+    qsizetype unread() const
+    {
+        int count = -1;
+        return ::ioctl(fd, FIONREAD, &count) == 0 ? count : -1;
+    }
+
     int fd;
+};
+
+// One controller of 32 channels in this process, as lightbench-sim runs it.
+struct Line {
+    explicit Line(int replyDelayMs) : port(1, SimulatedController::Options{}, {}, replyDelayMs)
+    {
+        if (!port.open())
+            qWarning("simulated port: %s", qPrintable(port.error()));
+    }
+    SimulatedPort port;
 };
 
 } // namespace
 
-class TestSimProgram : public QObject {
+class TestSimLines : public QObject {
     Q_OBJECT
 private slots:
     void faultsActOnTheFaultyControllersOnly();
+    void theNextClientFindsNothingOfTheLast();
+    void answersWaitingOutTheDelayAreBounded();
 };
 
-void TestSimProgram::faultsActOnTheFaultyControllersOnly()
+void TestSimLines::faultsActOnTheFaultyControllersOnly()
 {
     Simulator simulator({QStringLiteral("--controllers"), QStringLiteral("3"),
                          QStringLiteral("--drop"), QStringLiteral("100"),
@@ -120,5 +144,48 @@ void TestSimProgram::faultsActOnTheFaultyControllersOnly()
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(simulator.link(3)).isSymLink(), 10000);
 }
 
-QTEST_GUILESS_MAIN(TestSimProgram)
-#include "tst_sim_program.moc"
+void TestSimLines::theNextClientFindsNothingOfTheLast()
+{
+    const QByteArray five = "G:BBBBBA" + QByteArray(26, 'B') + "\r\n";
+    // Left unread at the close.
+    {
+        Line line(0);
+        {
+            const Client first(line.port.devicePath());
+            QVERIFY(first.send(":::G"));
+            QTRY_COMPARE_WITH_TIMEOUT(first.unread(), 36, 5000);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!line.port.hasClient(), 5000);
+        const Client next(line.port.devicePath());
+        QVERIFY(next.send(":::ZAVB5.:::G"));
+        QCOMPARE(next.readUntil(five), five);
+    }
+    // Due while nobody had the line open.
+    Line line(200);
+    {
+        const Client first(line.port.devicePath());
+        QVERIFY(first.send(":::G"));
+        QTRY_COMPARE_WITH_TIMEOUT(line.port.controller().accepted(), 1, 5000);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(line.port.lostReplyBytes(), 36, 5000);
+    const Client next(line.port.devicePath());
+    QVERIFY(next.send(":::ZAVB5.:::G"));
+    QCOMPARE(next.readUntil(five), five);
+}
+
+void TestSimLines::answersWaitingOutTheDelayAreBounded()
+{
+    // 3000 status answers of 36 bytes: 1820 of them fit into 64 KiB, the rest are lost whole.
+    Line line(60000);
+    const Client client(line.port.devicePath());
+    QTRY_VERIFY_WITH_TIMEOUT(line.port.hasClient(), 5000);
+    for (int sent = 100; sent <= 3000; sent += 100) {
+        QVERIFY(client.send(QByteArray(":::G").repeated(100)));
+        QTRY_COMPARE_WITH_TIMEOUT(line.port.controller().accepted(), sent, 5000);
+    }
+    QCOMPARE(line.port.delayedBytes(), 1820 * 36);
+    QCOMPARE(line.port.lostReplyBytes(), 1180 * 36);
+}
+
+QTEST_GUILESS_MAIN(TestSimLines)
+#include "tst_sim_lines.moc"
