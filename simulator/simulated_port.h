@@ -72,12 +72,11 @@ private:
     QString linkPath_;
     int replyDelayMs_;
     int master_ = -1;
-    int opens_ = -1; // inotify: the device's opens wake us while no client has the line
+    int openWatch_ = 0; // the device's opens wake us while no client has the line
     bool client_ = false;
     QString devicePath_;
     QString error_;
     std::unique_ptr<QSocketNotifier> notifier_;
-    std::unique_ptr<QSocketNotifier> opensNotifier_;
     std::deque<Delayed> delayed_;
     qsizetype delayedBytes_ = 0;
     QTimer delayTimer_;
