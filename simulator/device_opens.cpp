@@ -9,15 +9,23 @@
 #include <unistd.h>
 #include <vector>
 
-DeviceOpens& DeviceOpens::instance()
+std::shared_ptr<DeviceOpens> DeviceOpens::forThisThread()
 {
-    // Never destroyed: its notifier must not outlive the event loop's end in a static's
-    // destructor, and the descriptor goes with the process.
-    static DeviceOpens* const opens = new DeviceOpens;
-    return *opens;
+    static thread_local std::weak_ptr<DeviceOpens> shared;
+    std::shared_ptr<DeviceOpens> opens = shared.lock();
+    if (!opens) {
+        opens.reset(new DeviceOpens);
+        shared = opens;
+    }
+    return opens;
 }
 
-DeviceOpens::DeviceOpens() = default;
+DeviceOpens::~DeviceOpens()
+{
+    notifier_.reset();
+    if (fd_ >= 0)
+        ::close(fd_);
+}
 
 int DeviceOpens::watch(const QString& devicePath, std::function<void()> onOpen)
 {
@@ -26,7 +34,8 @@ int DeviceOpens::watch(const QString& devicePath, std::function<void()> onOpen)
         if (fd_ < 0)
             return 0;
         notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
-        connect(notifier_.get(), &QSocketNotifier::activated, this, &DeviceOpens::readEvents);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
+                         [this] { readEvents(); });
     }
     const int id = ::inotify_add_watch(fd_, QFile::encodeName(devicePath).constData(), IN_OPEN);
     if (id < 0)

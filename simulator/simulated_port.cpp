@@ -71,8 +71,9 @@ bool SimulatedPort::open()
         return fail("fcntl O_NONBLOCK");
     if (::fcntl(master_, F_SETFD, FD_CLOEXEC) != 0)
         return fail("fcntl FD_CLOEXEC");
-    openWatch_ =
-        DeviceOpens::instance().watch(QFile::decodeName(name), [this] { watchForClient(); });
+    if (!opens_)
+        opens_ = DeviceOpens::forThisThread();
+    openWatch_ = opens_->watch(QFile::decodeName(name), [this] { watchForClient(); });
     if (openWatch_ == 0)
         return fail("watching the device's opens");
     devicePath_ = QFile::decodeName(name);
@@ -102,7 +103,7 @@ void SimulatedPort::closeDevice()
     notifier_.reset();
     client_ = false;
     if (openWatch_ != 0)
-        DeviceOpens::instance().unwatch(openWatch_);
+        opens_->unwatch(openWatch_);
     openWatch_ = 0;
     if (master_ >= 0)
         ::close(master_);

@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 
+class DeviceOpens;
 class QSocketNotifier;
 
 // The simulator's clock in milliseconds (monotonic); controllers and lamps share it.
@@ -72,6 +73,7 @@ private:
     QString linkPath_;
     int replyDelayMs_;
     int master_ = -1;
+    std::shared_ptr<DeviceOpens> opens_;
     int openWatch_ = 0; // the device's opens wake us while no client has the line
     bool client_ = false;
     QString devicePath_;
