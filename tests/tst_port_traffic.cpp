@@ -22,7 +22,7 @@ struct Recorder : PortObserver {
     void bytesReceived(int index, const QByteArray& bytes) override { received[index] += bytes; }
     void portEvent(int index, Event event, const QString& detail) override
     {
-        static const char* const names[] = {"Opened", "InUse", "Lost", "Returned", "Dropped"};
+        static const char* const names[] = {"Opened", "InUse", "Lost", "Returned", "Dropped", "Discarded"};
         events.append(QStringLiteral("%1 %2 %3").arg(index).arg(names[int(event)], detail));
     }
 };
