@@ -194,46 +194,68 @@ void TestSessionLogFiles::rotation()
     QCOMPARE(contentsOf(path + ".1"), QByteArray("after\n"));
 }
 
+// Two ports flood the queue: each of them gets a counted gap (lines and bytes), and a quiet port
+// in between loses nothing, as every port has a share of the queue of its own.
 void TestSessionLogFiles::fullQueueLeavesCountedGap()
 {
     QTemporaryDir dir;
     SessionWriter::Settings settings;
     settings.logDirectory = dir.path();
     settings.runName = QStringLiteral("run");
-    settings.queueLimit = 4000;
-    int accepted = 0;
-    int turnedAway = 0;
+    settings.queueLimit = 16 * 4000;
+    int accepted[2] = {0, 0};
+    int turnedAway[2] = {0, 0};
+    qint64 bytesTurnedAway[2] = {0, 0};
+    int quietSent = 0;
     {
         SessionWriter writer(settings);
         for (int i = 0; i < 2000; ++i) {
-            const bool taken =
-                writer.log(record(kT0 + i, 1, LogRecord::Kind::Sent, QByteArray::number(i)));
-            (taken ? accepted : turnedAway) += 1;
+            for (int port : {0, 1}) {
+                const QByteArray command = QByteArray::number(i);
+                const bool taken =
+                    writer.log(record(kT0 + i, port + 1, LogRecord::Kind::Sent, command));
+                (taken ? accepted[port] : turnedAway[port]) += 1;
+                bytesTurnedAway[port] += taken ? 0 : command.size();
+            }
+            if (i % 50 == 0) {
+                QVERIFY(writer.log(record(kT0 + i, 5, LogRecord::Kind::Sent, "quiet")));
+                ++quietSent;
+            }
         }
         writer.finish();
+        QCOMPARE(writer.linesLost(1) + writer.linesLost(2),
+                 std::uint64_t(turnedAway[0] + turnedAway[1]));
+        QCOMPARE(writer.linesLost(5), 0u);
     }
-    QVERIFY(turnedAway > 0);
-    const QList<QByteArray> lines = contentsOf(dir.filePath("run_port02.log")).split('\n');
-    int tx = 0;
-    int gaps = 0;
-    QRegularExpression gap(" -- log queue full: (\\d+) entries not logged$");
-    int previous = -1;
-    for (const QByteArray& line : lines) {
-        if (line.isEmpty())
-            continue;
-        const auto match = gap.match(QString::fromUtf8(line));
-        if (match.hasMatch()) {
-            gaps += match.captured(1).toInt();
-            continue;
+    QCOMPARE(contentsOf(dir.filePath("run_port06.log")).count(" TX quiet\n"), quietSent);
+    for (int port : {0, 1}) {
+        QVERIFY(turnedAway[port] > 0);
+        const QList<QByteArray> lines =
+            contentsOf(dir.filePath(QStringLiteral("run_port0%1.log").arg(port + 2))).split('\n');
+        int tx = 0;
+        int gapLines = 0;
+        qint64 gapBytes = 0;
+        QRegularExpression gap(" -- log queue full: (\\d+) lines \\((\\d+) bytes\\) not logged$");
+        int previous = -1;
+        for (const QByteArray& line : lines) {
+            if (line.isEmpty())
+                continue;
+            const auto match = gap.match(QString::fromUtf8(line));
+            if (match.hasMatch()) {
+                gapLines += match.captured(1).toInt();
+                gapBytes += match.captured(2).toLongLong();
+                continue;
+            }
+            QVERIFY2(line.contains(" TX "), line.constData());
+            const int number = line.mid(line.indexOf(" TX ") + 4).toInt();
+            QVERIFY2(number > previous, line.constData()); // in the order sent
+            previous = number;
+            ++tx;
         }
-        QVERIFY2(line.contains(" TX "), line.constData());
-        const int number = line.mid(line.indexOf(" TX ") + 4).toInt();
-        QVERIFY2(number > previous, line.constData()); // in the order sent
-        previous = number;
-        ++tx;
+        QCOMPARE(tx, accepted[port]);
+        QCOMPARE(gapLines, turnedAway[port]);
+        QCOMPARE(gapBytes, bytesTurnedAway[port]);
     }
-    QCOMPARE(tx, accepted);
-    QCOMPARE(gaps, turnedAway);
 }
 
 // How a log directory stops taking lines, and how it takes them again.
