@@ -3,6 +3,7 @@
 // while (read-only directory, file-size limit, full disk) while the bench goes on.
 #include "session_log/atomic_file.h"
 #include "session_log/log_file.h"
+#include "session_log/output_paths.h"
 #include "session_log/session_writer.h"
 
 #include <QtTest>
@@ -87,6 +88,8 @@ private slots:
     void unwritableForAWhile_data();
     void unwritableForAWhile();
     void atomicReport();
+    void removedFolderIsMadeAgain();
+    void runsOfOneSecondGetNamesOfTheirOwn();
 };
 
 void TestSessionLogFiles::initTestCase()
@@ -390,9 +393,12 @@ void TestSessionLogFiles::unwritableForAWhile()
             "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} (TX :::ZAVB\\d+\\.{40}|-- .*)$");
         qint64 lost = -1;
         int written = 0;
+        QByteArray previousTime;
         for (const QByteArray& line : lines) {
-            // Every line whole, none cut by the failure.
+            // Every line whole, none cut by the failure, and time never goes back.
             QVERIFY2(shape.match(QString::fromUtf8(line)).hasMatch(), line.constData());
+            QVERIFY2(line.left(23) >= previousTime, line.constData());
+            previousTime = line.left(23);
             const QRegularExpression notice(
                 " -- log writing works again: (\\d+) lines not written \\((.*)\\)$");
             const auto match = notice.match(QString::fromUtf8(line));
@@ -427,6 +433,58 @@ void TestSessionLogFiles::atomicReport()
     const QString error = writeFileAtomically(dir.filePath("missing/report.csv"), "x");
     QVERIFY2(error.contains("No such file or directory"), qPrintable(error));
     QVERIFY(!QFile::exists(dir.filePath("missing")));
+}
+
+// The log folder is deleted during the run: the next write notices, makes it again and goes on in
+// a new file, which says so and holds every line logged since.
+void TestSessionLogFiles::removedFolderIsMadeAgain()
+{
+    QTemporaryDir top;
+    const QString dir = top.filePath("logs");
+    QVERIFY(QDir().mkpath(dir));
+    Warnings warnings;
+    SessionWriter::Settings settings;
+    settings.logDirectory = dir;
+    settings.runName = QStringLiteral("run");
+    SessionWriter writer(settings, warnings.sink());
+    const QString path = dir + "/run_port01.log";
+    writer.log(record(kT0, 0, LogRecord::Kind::Sent, "before"));
+    QTRY_VERIFY(contentsOf(path).contains(" TX before\n"));
+
+    QVERIFY(QDir(dir).removeRecursively());
+    for (int i = 0; i < 5; ++i)
+        writer.log(record(kT0 + 1 + i, 0, LogRecord::Kind::Sent, "after" + QByteArray::number(i)));
+    QTRY_VERIFY_WITH_TIMEOUT(contentsOf(path).contains(" TX after4\n"), 5000);
+    writer.finish();
+    const QByteArray log = contentsOf(path);
+    QVERIFY2(log.startsWith("2026-12-07 09:30:00.001 -- log file removed during the run: a new one "
+                            "is begun\n"),
+             log.constData());
+    for (int i = 0; i < 5; ++i)
+        QVERIFY2(log.contains(" TX after" + QByteArray::number(i) + "\n"), log.constData());
+    QCOMPARE(warnings.all().size(), 1);
+    QVERIFY2(warnings.all()[0].contains("port 1") && warnings.all()[0].contains("removed"),
+             qPrintable(warnings.all()[0]));
+    QCOMPARE(writer.linesLost(0), 0u);
+}
+
+// Two runs started in the same second into one folder never share a file: the second gets a
+// name of its own, and so does a run after one that left files of that second behind.
+void TestSessionLogFiles::runsOfOneSecondGetNamesOfTheirOwn()
+{
+    QTemporaryDir dir;
+    const QString second = QStringLiteral("2026-12-07T09-30-00");
+    QString firstClaim, secondClaim, thirdClaim;
+    QCOMPARE(claimRunName(dir.path(), second, firstClaim), second);
+    QCOMPARE(claimRunName(dir.path(), second, secondClaim), second + "b");
+    QVERIFY(firstClaim != secondClaim && QFile::exists(firstClaim) && QFile::exists(secondClaim));
+    // The first run ends (its claim goes), its files stay.
+    QFile file(dir.filePath(second + "_port01.log"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(QFile::remove(firstClaim));
+    QCOMPARE(claimRunName(dir.path(), second, thirdClaim), second + "c");
+    // No file of this run sorts before the files of the runs before it.
+    QVERIFY(SessionWriter::logFileName(second, 16) < SessionWriter::logFileName(second + "b", 1));
 }
 
 QTEST_GUILESS_MAIN(TestSessionLogFiles)
