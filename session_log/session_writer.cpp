@@ -95,15 +95,19 @@ void SessionWriter::writeReport(QByteArray csv)
         return;
     std::lock_guard lock(reportMutex_);
     report_ = std::move(csv);
+    reportMade_ = ++reportsMade_;
 }
 
 QString SessionWriter::writeReportNow(const QByteArray& csv)
 {
+    std::uint64_t made = 0;
     {
         std::lock_guard lock(reportMutex_);
         report_.reset();
+        made = ++reportsMade_;
     }
     std::lock_guard lock(reportFileMutex_);
+    reportOnDisk_ = made;
     return writeFileAtomically(settings_.reportPath, csv);
 }
 
@@ -320,13 +324,18 @@ void SessionWriter::writePort(int index, std::int64_t now, bool final)
 void SessionWriter::writePendingReport()
 {
     std::optional<QByteArray> report;
+    std::uint64_t made = 0;
     {
         std::lock_guard lock(reportMutex_);
         report.swap(report_);
+        made = reportMade_;
     }
     if (!report)
         return;
     std::lock_guard lock(reportFileMutex_);
+    if (made < reportOnDisk_)
+        return; // a newer one was written meanwhile
+    reportOnDisk_ = made;
     const QString error = writeFileAtomically(settings_.reportPath, *report);
     if (!error.isEmpty() && !reportWarned_) {
         reportWarned_ = true;

@@ -95,7 +95,10 @@ private:
 
     std::mutex reportMutex_;
     std::optional<QByteArray> report_;
-    std::mutex reportFileMutex_; // one writer of the report's files at a time
+    std::uint64_t reportsMade_ = 0;  // reports handed over, numbered in the order made
+    std::uint64_t reportMade_ = 0;   // the number of report_
+    std::mutex reportFileMutex_;     // one writer of the report's files at a time
+    std::uint64_t reportOnDisk_ = 0; // the number of the last report written
     bool reportWarned_ = false;
 
     std::thread thread_;

@@ -34,6 +34,21 @@ QString lockFileOf(const QString& device)
     return QStringLiteral("/var/lock/LCK..") + name;
 }
 
+// A signal sent to the process and not yet taken by any of its threads.
+bool signalPending(pid_t pid, int signalNumber)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("SigPnd:") || line.startsWith("ShdPnd:")) {
+            if ((line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signalNumber - 1)) & 1)
+                return true;
+        }
+    }
+    return false;
+}
+
 struct Program {
     QProcess process;
 
@@ -176,8 +191,13 @@ void TestSessionProgram::secondSignalLeavesTheReportOfTheEnd()
     QCOMPARE(::write(pty.master, "hello\r\n", 7), ssize_t(7));
     QTRY_VERIFY_WITH_TIMEOUT(portLog(dir.path()).contains(" RX hello\\r\\n\n"), 10000);
 
+    // The second comes as soon as the first has been taken (two pending ones would be one), well
+    // within the time the program takes to end.
     const auto pid = pid_t(program.process.processId());
     ::kill(pid, SIGINT);
+    const QDeadlineTimer deadline(10000);
+    while (signalPending(pid, SIGINT) && !deadline.hasExpired()) {
+    }
     ::kill(pid, SIGINT);
     QVERIFY(program.process.waitForFinished(20000));
     const QList<QByteArray> report = contentsOf(dir.filePath("report.csv")).split('\n');
@@ -238,9 +258,10 @@ void TestSessionProgram::incompleteEvidenceEndsWithStatus3()
     QTRY_VERIFY_WITH_TIMEOUT(portLog(dir.path()).contains(" -- opened "), 20000);
     const QByteArray startReport = contentsOf(dir.filePath("report.csv"));
     const QByteArray startWrittenAt = startReport.mid(startReport.lastIndexOf(',') + 1).trimmed();
-    QVERIFY2(startWrittenAt.size() > 20, startReport.constData());
-    if (!linesLost)
+    if (!linesLost) {
+        QVERIFY2(startWrittenAt.size() > 20, startReport.constData());
         QVERIFY(trouble.make(dir.path()));
+    }
     const int lines = linesLost ? 200 : 1;
     for (int i = 0; i < lines; ++i) {
         const QByteArray line = QByteArray::number(i).rightJustified(40, '.') + "\r\n";
