@@ -49,13 +49,18 @@ int main(int argc, char* argv[])
         break;
     }
 
-    // A log or report that could not be written is refused now, before any port opens.
+    // A log or report that could not be written is refused now, before any port opens, and
+    // before anything is created: a refused line leaves nothing behind.
     if (!line.logDirectory.isEmpty()) {
-        if (const QString why = prepareLogDirectory(line.logDirectory); !why.isEmpty())
+        if (const QString why = checkLogDirectory(line.logDirectory); !why.isEmpty())
             return refuse(why);
     }
     if (!line.reportFile.isEmpty()) {
         if (const QString why = checkReportPath(line.reportFile); !why.isEmpty())
+            return refuse(why);
+    }
+    if (!line.logDirectory.isEmpty()) {
+        if (const QString why = createLogDirectory(line.logDirectory); !why.isEmpty())
             return refuse(why);
     }
 
@@ -85,12 +90,32 @@ int main(int argc, char* argv[])
             wallClockMs());
     }
 
-    // SIGTERM and SIGINT take the exit button's way out.
+    // SIGTERM, SIGINT and SIGHUP take the exit button's way out, after the report as it stands
+    // is on disk: a second signal kills the program at once, but only once that report is.
     ExitSignals exitSignals;
-    QObject::connect(&exitSignals, &ExitSignals::received, &window, &Form1::Command3_Click);
+    bool ending = false;
+    QObject::connect(&exitSignals, &ExitSignals::received, &window, [&] {
+        if (ending)
+            return;
+        ending = true;
+        if (recording) {
+            if (const QString why = recording->writeReportNow(); !why.isEmpty())
+                std::fprintf(stderr, "lightbench: run report: %s\n", why.toLocal8Bit().constData());
+        }
+        exitSignals.reportWritten();
+        window.Command3_Click();
+    });
+    if (!line.reportFile.isEmpty())
+        exitSignals.holdSecondSignal();
 
-    const int status = application.exec();
-    if (recording)
-        recording->finish();
+    int status = application.exec();
+    if (recording) {
+        const RecordingOutcome outcome = recording->finish();
+        if (!outcome.complete()) {
+            std::fputs(outcome.summary().toLocal8Bit().constData(), stderr);
+            if (status == 0)
+                status = RecordingOutcome::kIncompleteStatus;
+        }
+    }
     return status;
 }

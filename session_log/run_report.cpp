@@ -23,11 +23,12 @@ void appendField(QByteArray& out, const QString& field)
 
 } // namespace
 
-QByteArray runReportCsv(const ReportRows& rows)
+QByteArray runReportCsv(const ReportRows& rows, std::int64_t writtenAtMs)
 {
     QByteArray out = "port,device,status,commands_sent,bytes_sent,bytes_received,bytes_dropped,"
-                     "losses,returns,last_received\n";
+                     "losses,returns,last_received,log_lines_lost,written_at\n";
     LocalTimestamp timestamp;
+    const QByteArray writtenAt = timestamp.textWithOffset(writtenAtMs);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const ReportRow& row = rows[i];
         const PortCounters& c = row.counters;
@@ -44,6 +45,10 @@ QByteArray runReportCsv(const ReportRows& rows)
         out.append(',');
         if (c.lastReceivedMs >= 0)
             timestamp.append(out, c.lastReceivedMs);
+        out.append(',');
+        out.append(QByteArray::number(qulonglong(row.logLinesLost)));
+        out.append(',');
+        out.append(writtenAt);
         out.append('\n');
     }
     return out;

@@ -2,8 +2,11 @@
 
 #include "port_bank/port_bank.h"
 #include "port_bank/port_status.h"
+#include "session_log/output_paths.h"
 #include "session_log/session_recorder.h"
 #include "session_log/session_writer.h"
+
+#include <QFile>
 
 QString reportStatus(std::uint32_t labelColour)
 {
@@ -27,7 +30,10 @@ SessionRecording::SessionRecording(PortBank& bank, const Options& options, std::
     SessionWriter::Settings settings;
     settings.logDirectory = options.logDirectory;
     settings.logLimit = options.logLimit;
-    settings.runName = SessionWriter::runNameAt(startMs);
+    if (!options.logDirectory.isEmpty())
+        runName_ =
+            claimRunName(options.logDirectory, SessionWriter::runNameAt(startMs), claimFile_);
+    settings.runName = runName_;
     settings.reportPath = options.reportFile;
     writer_ = std::make_unique<SessionWriter>(settings);
     recorder_ = std::make_unique<SessionRecorder>(*writer_, [&bank] {
@@ -51,9 +57,18 @@ SessionRecording::~SessionRecording()
     finish();
 }
 
-void SessionRecording::finish()
+QString SessionRecording::writeReportNow()
+{
+    return recorder_->writeReportNow();
+}
+
+RecordingOutcome SessionRecording::finish()
 {
     if (bank_.observer() == recorder_.get())
         bank_.setObserver(nullptr);
-    recorder_->finish();
+    const RecordingOutcome outcome = recorder_->finish();
+    if (!claimFile_.isEmpty())
+        QFile::remove(claimFile_);
+    claimFile_.clear();
+    return outcome;
 }
