@@ -22,7 +22,7 @@ extern "C" void onExitSignal(int signalNumber)
     errno = savedErrno;
 }
 
-constexpr int kSignals[] = {SIGTERM, SIGINT};
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 } // namespace
 
@@ -31,7 +31,7 @@ ExitSignals::ExitSignals(QObject* parent) : QObject(parent)
     if (pipeEnds[0] >= 0)
         return; // one instance per process
     if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        std::fprintf(stderr, "lightbench: cannot catch SIGTERM and SIGINT: pipe: %s\n",
+        std::fprintf(stderr, "lightbench: cannot catch SIGTERM, SIGINT and SIGHUP: pipe: %s\n",
                      std::strerror(errno));
         return;
     }

@@ -16,6 +16,7 @@ struct LogRecord {
         Returned,  // text: device and settings
         Dropped,   // count: bytes dropped by the receive bound
         QueueFull, // count: records the full queue turned away (made by the queue itself)
+        Note,      // bytes: an event line already in visible form (a status check's finding)
     };
 
     std::int64_t ms = 0; // wall clock, ms since the epoch

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "session_log/run_report.h"
+
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class PortBank;
@@ -18,6 +21,8 @@ public:
         QString logDirectory; // empty: no session log
         std::int64_t logLimit = 100 * 1024 * 1024;
         QString reportFile; // empty: no run report
+        // Fills each row's verdict columns as they stand now; none: they stay empty.
+        std::function<void(ReportRows&)> verdicts{};
     };
 
     // startMs: the run's start on the wall clock; it names the log files.
@@ -26,6 +31,9 @@ public:
 
     // The report now, the logs written and synced, the bank no longer watched.
     void finish();
+
+    // An event line, already in visible form, for port index's log (nothing without --log).
+    void note(int index, const QString& visibleText);
 
 private:
     PortBank& bank_;

@@ -171,6 +171,9 @@ void SessionWriter::handle(const LogRecord& record)
     case LogRecord::Kind::QueueFull:
         event(QStringLiteral("log queue full: %1 entries not logged").arg(record.count));
         break;
+    case LogRecord::Kind::Note:
+        lineFormat.append(port.pending, record.ms, "--", record.bytes);
+        break;
     case LogRecord::Kind::Received:
         break;
     }

@@ -139,7 +139,7 @@ void TestSessionProgram::killedProgramLeavesCompleteReport()
     QCOMPARE(report.size(), 18);
     QVERIFY(report[0].startsWith("port,device,status,"));
     QVERIFY2(report[3].startsWith(row), report[3].constData());
-    QCOMPARE(report[16], QByteArray("16,,absent,0,0,0,0,0,0,"));
+    QCOMPARE(report[16], QByteArray("16,,absent,0,0,0,0,0,0,,,,,,,,"));
 }
 
 QTEST_GUILESS_MAIN(TestSessionProgram)
