@@ -69,14 +69,15 @@ int run(QCoreApplication& application, const SimulatorOptions& options)
         controller.channels = options.channels;
         controller.relays = options.relays;
         controller.acknowledge = options.acknowledge;
-        controller.dropPercent = options.dropPercent;
+        const bool faulty = options.isFaulty(number);
+        controller.dropPercent = faulty ? options.dropPercent : 0;
         controller.seed = std::uint32_t(number);
         const QString link =
             options.linkFolder.isEmpty()
                 ? QString()
                 : QDir(options.linkFolder).absoluteFilePath(QStringLiteral("port%1").arg(number));
-        ports.push_back(
-            std::make_unique<SimulatedPort>(number, controller, link, options.replyDelayMs));
+        ports.push_back(std::make_unique<SimulatedPort>(number, controller, link,
+                                                        faulty ? options.replyDelayMs : 0));
         if (!ports.back()->open()) {
             std::fprintf(stderr, "lightbench-sim: controller %d: %s\n", number,
                          qPrintable(ports.back()->error()));
@@ -87,12 +88,14 @@ int run(QCoreApplication& application, const SimulatorOptions& options)
     }
     std::fflush(stdout);
 
-    // Present for the given time, gone for as long, and so on.
+    // Present for the given time, gone for as long, and so on (the faulty controllers only).
     QTimer vanishTimer;
     bool present = true;
     QObject::connect(&vanishTimer, &QTimer::timeout, [&] {
         present = !present;
         for (const auto& port : ports) {
+            if (!options.isFaulty(port->number()))
+                continue;
             if (!present) {
                 port->vanish();
                 std::fprintf(stderr, "lightbench-sim: port %d gone\n", port->number());

@@ -3,14 +3,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,6 +26,9 @@ SimulatedPort::SimulatedPort(int number, const SimulatedController::Options& opt
     : QObject(parent), number_(number), controller_(options), linkPath_(linkPath),
       replyDelayMs_(replyDelayMs)
 {
+    delayTimer_.setSingleShot(true);
+    delayTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&delayTimer_, &QTimer::timeout, this, &SimulatedPort::sendDue);
 }
 
 SimulatedPort::~SimulatedPort()
@@ -46,21 +50,31 @@ bool SimulatedPort::open()
 {
     closeDevice();
     char name[PATH_MAX];
-    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+    int slave = -1;
+    if (::openpty(&master_, &slave, name, nullptr, nullptr) != 0)
         return fail("openpty");
     // Raw from the start, so that nothing written before the other side sets its own mode is
-    // echoed or changed on the way.
+    // echoed or changed on the way. The mode stays with the device when our side is closed;
+    // from then on the line is open exactly while a client has it open.
     termios tio;
-    if (::tcgetattr(slave_, &tio) != 0)
-        return fail("tcgetattr");
-    ::cfmakeraw(&tio);
-    if (::tcsetattr(slave_, TCSANOW, &tio) != 0)
+    const bool raw = ::tcgetattr(slave, &tio) == 0 &&
+                     (::cfmakeraw(&tio), ::tcsetattr(slave, TCSANOW, &tio) == 0);
+    const int rawErrno = errno;
+    if (::close(slave) != 0)
+        return fail("close");
+    errno = rawErrno;
+    if (!raw)
         return fail("tcsetattr");
     const int flags = ::fcntl(master_, F_GETFL);
     if (flags < 0 || ::fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0)
         return fail("fcntl O_NONBLOCK");
-    if (::fcntl(master_, F_SETFD, FD_CLOEXEC) != 0 || ::fcntl(slave_, F_SETFD, FD_CLOEXEC) != 0)
+    if (::fcntl(master_, F_SETFD, FD_CLOEXEC) != 0)
         return fail("fcntl FD_CLOEXEC");
+    opens_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (opens_ < 0)
+        return fail("inotify_init1");
+    if (::inotify_add_watch(opens_, name, IN_OPEN) < 0)
+        return fail("inotify_add_watch");
     devicePath_ = QFile::decodeName(name);
 
     if (!linkPath_.isEmpty()) {
@@ -77,7 +91,11 @@ bool SimulatedPort::open()
         }
     }
     notifier_ = std::make_unique<QSocketNotifier>(master_, QSocketNotifier::Read);
+    notifier_->setEnabled(false); // until a client opens the line
     connect(notifier_.get(), &QSocketNotifier::activated, this, &SimulatedPort::readLine);
+    opensNotifier_ = std::make_unique<QSocketNotifier>(opens_, QSocketNotifier::Read);
+    connect(opensNotifier_.get(), &QSocketNotifier::activated, this,
+            &SimulatedPort::watchForClient);
     error_.clear();
     return true;
 }
@@ -85,12 +103,13 @@ bool SimulatedPort::open()
 void SimulatedPort::closeDevice()
 {
     notifier_.reset();
-    if (master_ >= 0)
-        ::close(master_);
-    if (slave_ >= 0)
-        ::close(slave_);
-    master_ = -1;
-    slave_ = -1;
+    opensNotifier_.reset();
+    client_ = false;
+    for (int* fd : {&master_, &opens_}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
 }
 
 void SimulatedPort::vanish()
@@ -101,33 +120,103 @@ void SimulatedPort::vanish()
     closeDevice();
 }
 
+bool SimulatedPort::clientOnLine() const
+{
+    if (master_ < 0)
+        return false;
+    // With no client the line reads as hung up.
+    pollfd line{master_, POLLIN, 0};
+    if (::poll(&line, 1, 0) < 0) {
+        qWarning("port %d: poll: %s", number_, std::strerror(errno));
+        return true;
+    }
+    return (line.revents & POLLHUP) == 0;
+}
+
+void SimulatedPort::watchForClient()
+{
+    // The device's opens only wake us: whether a client is on the line is the line's to say.
+    char events[4096];
+    while (::read(opens_, events, sizeof events) > 0) {
+    }
+    if (errno != EAGAIN && errno != EINTR)
+        qWarning("port %d: reading the device's opens: %s", number_, std::strerror(errno));
+    client_ = notifier_ && clientOnLine();
+    if (client_)
+        notifier_->setEnabled(true);
+}
+
+void SimulatedPort::lineClosed()
+{
+    // A real line keeps nothing for the next one who opens it. What the last client left
+    // unread waits on the device's side, where only the device's own flush reaches it.
+    notifier_->setEnabled(false);
+    const int device = ::open(QFile::encodeName(devicePath_).constData(),
+                              O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (device < 0 || ::tcflush(device, TCIFLUSH) != 0)
+        qWarning("port %d: discarding what the last client left unread: %s", number_,
+                 std::strerror(errno));
+    if (device >= 0)
+        ::close(device);
+    watchForClient(); // our own open woke it; the next client may be there already
+}
+
 void SimulatedPort::readLine()
 {
     // At most a few reads per wake-up, so that one busy line cannot starve the others.
     char buffer[16384];
     for (int round = 0; round < 4 && master_ >= 0; ++round) {
         const ssize_t got = ::read(master_, buffer, sizeof buffer);
+        if (got < 0 && errno == EIO) { // the last client has closed the line
+            lineClosed();
+            return;
+        }
         if (got <= 0) {
-            if (got < 0 && errno != EAGAIN && errno != EINTR && errno != EIO)
+            if (got < 0 && errno != EAGAIN && errno != EINTR)
                 qWarning("port %d: read: %s", number_, std::strerror(errno));
             return;
         }
-        const QByteArray replies =
-            controller_.receive(QByteArrayView(buffer, got), simulatorNowMs());
-        if (!replies.isEmpty()) {
-            if (replyDelayMs_ > 0)
-                QTimer::singleShot(replyDelayMs_, this, [this, replies] { send(replies); });
-            else
-                send(replies);
-        }
+        answer(controller_.receive(QByteArrayView(buffer, got), simulatorNowMs()));
         if (got < ssize_t(sizeof buffer))
             return;
     }
 }
 
+void SimulatedPort::answer(const QByteArray& bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    if (replyDelayMs_ <= 0)
+        return send(bytes);
+    // Whole answers (each ends in LF) as far as the bound allows; the rest is lost.
+    const qsizetype room = kMaxDelayedBytes - delayedBytes_;
+    qsizetype kept = bytes.size();
+    if (kept > room)
+        kept = room > 0 ? bytes.lastIndexOf('\n', room - 1) + 1 : 0;
+    lostReplyBytes_ += bytes.size() - kept;
+    if (kept == 0)
+        return;
+    delayed_.push_back({simulatorNowMs() + replyDelayMs_, bytes.left(kept)});
+    delayedBytes_ += kept;
+    if (!delayTimer_.isActive())
+        delayTimer_.start(replyDelayMs_);
+}
+
+void SimulatedPort::sendDue()
+{
+    const std::int64_t now = simulatorNowMs();
+    while (!delayed_.empty() && delayed_.front().dueMs <= now) {
+        send(delayed_.front().bytes);
+        delayedBytes_ -= delayed_.front().bytes.size();
+        delayed_.pop_front();
+    }
+    if (!delayed_.empty())
+        delayTimer_.start(int(delayed_.front().dueMs - now));
+}
+
 void SimulatedPort::send(const QByteArray& bytes)
 {
-    if (master_ < 0) {
+    if (!clientOnLine()) {
         lostReplyBytes_ += bytes.size();
         return;
     }

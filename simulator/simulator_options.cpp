@@ -25,19 +25,19 @@ bool wholeNumber(const QString& text, int low, int high, int& value)
     return value >= low && value <= high;
 }
 
-// "0-3,8": channel numbers and ranges, as the instruction language writes them.
-bool channelList(const QString& text, std::vector<int>& channels)
+// "0-3,8": numbers and ranges from low to high, as the instruction language writes channels.
+bool numberList(const QString& text, int low, int high, std::vector<int>& numbers)
 {
     const QStringList items = text.split(QLatin1Char(','));
     for (const QString& item : items) {
         const QStringList ends = item.split(QLatin1Char('-'));
         int first = 0;
         int last = 0;
-        if (ends.size() > 2 || !wholeNumber(ends.front(), 0, 65535, first) ||
-            !wholeNumber(ends.back(), 0, 65535, last) || last < first)
+        if (ends.size() > 2 || !wholeNumber(ends.front(), low, high, first) ||
+            !wholeNumber(ends.back(), low, high, last) || last < first)
             return false;
-        for (int channel = first; channel <= last; ++channel)
-            channels.push_back(channel);
+        for (int number = first; number <= last; ++number)
+            numbers.push_back(number);
     }
     return true;
 }
@@ -63,7 +63,7 @@ SimulatorOptions SimulatorOptions::parse(const QStringList& arguments)
             QStringLiteral("--controllers"), QStringLiteral("--channels"),
             QStringLiteral("--relays"),      QStringLiteral("--link"),
             QStringLiteral("--reply-delay"), QStringLiteral("--drop"),
-            QStringLiteral("--vanish")};
+            QStringLiteral("--vanish"),      QStringLiteral("--faulty")};
         if (!flags.contains(name) && !valued.contains(name))
             return refuse(QStringLiteral("unknown argument '%1'").arg(arguments[i]));
         if (flags.contains(name) && hasValue)
@@ -92,7 +92,7 @@ SimulatorOptions SimulatorOptions::parse(const QStringList& arguments)
             options.channels = number;
         } else if (name == QLatin1String("--relays")) {
             options.relays.clear();
-            if (!channelList(value, options.relays))
+            if (!numberList(value, 0, 65535, options.relays))
                 return refuse(
                     QStringLiteral("--relays takes channels such as 0-3,8, not '%1'").arg(value));
         } else if (name == QLatin1String("--link")) {
@@ -116,6 +116,12 @@ SimulatorOptions SimulatorOptions::parse(const QStringList& arguments)
                 return refuse(
                     QStringLiteral("--vanish takes 0.1 to 86400 seconds, not '%1'").arg(value));
             options.vanishSeconds = seconds;
+        } else if (name == QLatin1String("--faulty")) {
+            options.faulty.clear();
+            if (!numberList(value, 1, kMaxControllers, options.faulty))
+                return refuse(QStringLiteral("--faulty takes controller numbers 1 to 16 such as "
+                                             "2,7-9, not '%1'")
+                                  .arg(value));
         } else {
             return refuse(QStringLiteral("unknown argument '%1'").arg(arguments[i]));
         }
@@ -131,10 +137,21 @@ SimulatorOptions SimulatorOptions::parse(const QStringList& arguments)
                           .arg(*beyond)
                           .arg(options.channels)
                           .arg(options.channels - 1));
+    const auto absent = std::find_if(options.faulty.begin(), options.faulty.end(),
+                                     [&](int number) { return number > options.controllers; });
+    if (absent != options.faulty.end())
+        return refuse(QStringLiteral("--faulty names controller %1, but there are only %2")
+                          .arg(*absent)
+                          .arg(options.controllers));
     if (options.vanishSeconds > 0 && options.linkFolder.isEmpty())
         return refuse(QStringLiteral("--vanish needs --link: a controller comes back on a new "
                                      "device, and only the link keeps its name"));
     return options;
+}
+
+bool SimulatorOptions::isFaulty(int controller) const
+{
+    return faulty.empty() || std::find(faulty.begin(), faulty.end(), controller) != faulty.end();
 }
 
 QString SimulatorOptions::helpText()
@@ -157,6 +174,8 @@ QString SimulatorOptions::helpText()
         "  --drop PERCENT      ignore this share of the commands, unanswered\n"
         "  --vanish SECONDS    controllers come and go: SECONDS present, SECONDS gone (the\n"
         "                      device disappears, then comes back at the same link; needs --link)\n"
+        "  --faulty LIST       --reply-delay, --drop and --vanish act on these controllers only,\n"
+        "                      e.g. 3 or 2,7-9 (default: on all)\n"
         "  --headless          no lamp window\n"
         "  -h, --help          this text\n"
         "\n"

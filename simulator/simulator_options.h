@@ -21,6 +21,10 @@ struct SimulatorOptions {
     int dropPercent = 0;
     double vanishSeconds = 0; // 0: the controllers stay
     bool headless = false;
+    // Controller numbers that --drop, --vanish and --reply-delay act on; empty: every one.
+    std::vector<int> faulty;
+
+    bool isFaulty(int controller) const;
 
     static constexpr int kMaxControllers = 16;
     static constexpr int kMaxChannels = 1024;
