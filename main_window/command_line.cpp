@@ -187,12 +187,19 @@ CommandLine CommandLine::parse(const QStringList& arguments)
                    taken != Taken::No) {
             if (taken == Taken::Refused)
                 return refuse(why);
+        } else if (const UnattendedOptions::Taken taken = line.unattended.take(arguments, i, why);
+                   taken != UnattendedOptions::Taken::No) {
+            if (taken == UnattendedOptions::Taken::Refused)
+                return refuse(why);
         } else {
             return refuse(QStringLiteral("unknown argument '%1'").arg(argument));
         }
     }
     if (line.action == Action::Run && line.logDirectory.isEmpty() && line.logLimitGiven)
         return refuse(QStringLiteral("--log-limit is given without --log"));
+    if (const QString why = line.unattended.conflicts();
+        line.action == Action::Run && !why.isEmpty())
+        return refuse(why);
     takePortsFile(line);
     return line;
 }
@@ -201,7 +208,8 @@ QString CommandLine::helpText()
 {
     return QStringLiteral(
         "Usage: lightbench [--port N=DEVICE]... [--ports FILE] [--log DIR [--log-limit SIZE]]\n"
-        "                  [--report FILE]\n"
+        "                  [--report FILE] [--start timed|fast] [--for DURATION]\n"
+        "                  [--check SECONDS [--check-timeout MS] [--expect REGEX]]\n"
         "\n"
         "Opens serial ports 1 to 16 at once, shows which ones opened, and sends the same\n"
         "commands to all of them: presets, a timed channel sweep and a fast sweep.\n"
@@ -225,6 +233,18 @@ QString CommandLine::helpText()
         "  --log-limit SIZE past SIZE a port's log file is renamed to .1 and begun anew\n"
         "                   (default 100M; suffixes K, M, G)\n"
         "  --report FILE    write a CSV summary per port to FILE every 10 s and at exit\n"
+        "\n"
+        "  --start timed|fast  after the first opening pass, start the timed or the fast sweep\n"
+        "  --for DURATION   end by itself after DURATION (90s, 30m, 8h; a bare number is\n"
+        "                   seconds), as the exit button does\n"
+        "  --check SECONDS  every SECONDS send the status query (the \u8bfb\u72b6\u6001 box) to "
+        "every\n"
+        "                   open port between two commands and compare the answers; a port\n"
+        "                   that answers unlike most ports, or not at all, fails\n"
+        "  --check-timeout MS  how long a check waits for answers (default 1000)\n"
+        "  --expect REGEX   an answer passes when REGEX matches it, instead of comparing ports\n"
+        "  With --for or --check the run is unattended: at the end one line per bound port\n"
+        "  says pass or fail and why; exit status 0 all passed, 1 a port failed, 2 bad usage.\n"
         "\n"
         "  --help           show this text and exit\n"
         "  --version        show the version and exit\n"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "unattended_run/unattended_options.h"
+
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -23,6 +25,8 @@ struct CommandLine {
     // --ports FILE: the mapping of a bench from a file; --port overrides it number by number.
     QString portsFile;
     bool errorInPortsFile = false; // error is "FILE:LINE: what is wrong", printed as it is
+    // --start, --for, --check, --check-timeout, --expect.
+    UnattendedOptions unattended;
 
     static CommandLine parse(const QStringList& arguments); // without the program name
     static QString helpText();

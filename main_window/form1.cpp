@@ -74,8 +74,9 @@ void Form1::Form_Load()
 // with the interval box at 1 ms the pass runs a thousand times a second.
 void Form1::showToolTip(int index)
 {
-    const QString tip =
-        statusToolTip(index + 1, bank_.devicePath(index), bank_.port(index).counters());
+    QString tip = statusToolTip(index + 1, bank_.devicePath(index), bank_.port(index).counters());
+    if (toolTipExtra_)
+        tip += toolTipExtra_(index);
     if (tip != Label9[index]->toolTip())
         Label9[index]->setToolTip(tip);
 }
@@ -151,6 +152,10 @@ void Form1::Text8_Change()
 
 void Form1::Timer1_Timer()
 {
+    // A tick that falls into a status check's wait is skipped, not kept: the sweep goes on with
+    // the next tick from where it stood, and no burst follows the wait.
+    if (bank_.sendGate().isHeld())
+        return;
     channelSweep_.step(*this);
 }
 
@@ -164,6 +169,8 @@ void Form1::Timer2_Timer()
 void Form1::Timer3_Timer()
 {
     runOpeningPass(bank_, *this);
+    if (!ending_)
+        emit openingPassRan();
 }
 
 QString Form1::settingsText()
@@ -195,18 +202,23 @@ bool Form1::yieldAfterPort()
 
 // The fast sweep's yield: pending events first, then, while an open port is still busy with
 // earlier commands, wait for it to drain, handling events as they come. So the sweep runs at the
-// line rate of the slowest port that drains, and nothing is dropped on the way.
+// line rate of the slowest port that drains, and nothing is dropped on the way. While a status
+// check waits for its answers the sweep waits too, and goes on from where it stood.
 bool Form1::yieldToWindow()
 {
     QCoreApplication::processEvents();
-    if (ending_ || !pacer_.mustWait(bank_.pendingOutputByPort(), clock_.elapsed()))
+    const auto mustWait = [this] {
+        return bank_.sendGate().isHeld() ||
+               pacer_.mustWait(bank_.pendingOutputByPort(), clock_.elapsed());
+    };
+    if (ending_ || !mustWait())
         return !ending_;
     // Wakes the wait below now and then, so that a port that stopped draining is noticed.
     QTimer wakeUp;
     wakeUp.start(50);
     do {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    } while (!ending_ && pacer_.mustWait(bank_.pendingOutputByPort(), clock_.elapsed()));
+    } while (!ending_ && mustWait());
     return !ending_;
 }
 

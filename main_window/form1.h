@@ -11,6 +11,7 @@
 
 #include <QElapsedTimer>
 #include <QWidget>
+#include <functional>
 
 class PortDirectory;
 
@@ -30,6 +31,16 @@ public:
 
     // Sends command to every open port (the only way anything is sent).
     void SendToAllPorts(const QString& command);
+
+    // Text added to port index's status tooltip (the status checks' counts); none by default.
+    void setToolTipExtra(std::function<QString(int index)> extra)
+    {
+        toolTipExtra_ = std::move(extra);
+    }
+
+signals:
+    // An opening pass has tried every port.
+    void openingPassRan();
 
 public slots:
     void Command1_Click(int index);
@@ -82,4 +93,5 @@ private:
     OutputPacer pacer_;
     QElapsedTimer clock_;
     bool ending_ = false;
+    std::function<QString(int)> toolTipExtra_;
 };

@@ -1,11 +1,17 @@
+#include "commands/presets.h"
 #include "main_window/command_line.h"
 #include "main_window/exit_signals.h"
 #include "main_window/form1.h"
+#include "main_window/status_tool_tip.h"
+#include "main_window/text_box.h"
 #include "port_bank/automatic_port_directory.h"
 #include "port_bank/explicit_port_directory.h"
 #include "session_log/local_timestamp.h"
 #include "session_log/output_paths.h"
 #include "session_log/session_recording.h"
+#include "unattended_run/final_status.h"
+#include "unattended_run/unattended_run.h"
+#include "unattended_run/verdict.h"
 #include "version.h"
 
 #include <QApplication>
@@ -14,6 +20,16 @@
 #include <memory>
 
 namespace {
+
+// The preset whose box holds the status query ("读状态"); -1 if there is none.
+int statusQueryPreset()
+{
+    for (const Preset& preset : presets()) {
+        if (preset.caption == u"读状态" && !preset.defaultCommand.isEmpty())
+            return preset.index;
+    }
+    return -1;
+}
 
 int refuse(const QString& why)
 {
@@ -59,6 +75,12 @@ int main(int argc, char* argv[])
         if (const QString why = checkReportPath(line.reportFile); !why.isEmpty())
             return refuse(why);
     }
+
+    const int queryPreset = statusQueryPreset();
+    if (line.unattended.checkMs > 0 && queryPreset < 0)
+        return refuse(QStringLiteral("--check needs a status query, and no preset box holds one"));
+
+    // Every check passed: only now is anything created.
     if (!line.logDirectory.isEmpty()) {
         if (const QString why = createLogDirectory(line.logDirectory); !why.isEmpty())
             return refuse(why);
@@ -78,16 +100,39 @@ int main(int argc, char* argv[])
 
     Form1 window(*directory);
 
+    // The run record watches the bank from the first pass on; checks, the sweep to start and
+    // the end after --for only when asked for.
+    UnattendedRun run(window.portBank(), line.unattended,
+                      UnattendedRun::Hooks{[&window, queryPreset] {
+                                               return queryPreset < 0
+                                                          ? QString()
+                                                          : window.Text1[queryPreset]->text();
+                                           },
+                                           [&window] { window.Command4_Click(); },
+                                           [&window] { window.Command6_Click(); },
+                                           [&window] { window.Command3_Click(); }},
+                      wallClockMs);
+    QObject::connect(&window, &Form1::openingPassRan, &run, &UnattendedRun::openingPassRan);
+    if (line.unattended.checkMs > 0) {
+        window.setToolTipExtra([&run](int index) {
+            const PortRunRecord& port = run.record().port(index);
+            return checkCountsText(port.checks(), port.missedCount(), port.differedCount());
+        });
+    }
+
     // The session log and the run report watch the bank only when asked for.
     std::unique_ptr<SessionRecording> recording;
     if (!line.logDirectory.isEmpty() || !line.reportFile.isEmpty()) {
         // A file-size limit (ulimit -f) would kill the program at the limit; the writer takes
         // the failed write instead, as it takes a full disk.
         std::signal(SIGXFSZ, SIG_IGN);
-        recording = std::make_unique<SessionRecording>(
-            window.portBank(),
-            SessionRecording::Options{line.logDirectory, line.logLimit, line.reportFile},
-            wallClockMs());
+        SessionRecording::Options options{line.logDirectory, line.logLimit, line.reportFile, {}};
+        options.verdicts = [&run](ReportRows& rows) {
+            for (int i = 0; i < PortBank::kPortCount; ++i)
+                rows[std::size_t(i)].verdict = verdictColumns(run.record().port(i));
+        };
+        recording = std::make_unique<SessionRecording>(window.portBank(), options, wallClockMs());
+        run.setNote([&recording](int index, const QString& text) { recording->note(index, text); });
     }
 
     // SIGTERM, SIGINT and SIGHUP take the exit button's way out, after the report as it stands
@@ -108,14 +153,19 @@ int main(int argc, char* argv[])
     if (!line.reportFile.isEmpty())
         exitSignals.holdSecondSignal();
 
-    int status = application.exec();
+    application.exec();
+    run.finish();
+    bool evidenceComplete = true;
     if (recording) {
         const RecordingOutcome outcome = recording->finish();
         if (!outcome.complete()) {
             std::fputs(outcome.summary().toLocal8Bit().constData(), stderr);
-            if (status == 0)
-                status = RecordingOutcome::kIncompleteStatus;
+            evidenceComplete = false;
         }
     }
-    return status;
+    if (run.isUnattended()) {
+        std::fputs(verdictText(run.record(), evidenceComplete).constData(), stdout);
+        std::fflush(stdout);
+    }
+    return finalExitStatus(run.isUnattended(), anyPortFailed(run.record()), !evidenceComplete);
 }

@@ -28,3 +28,11 @@ QString statusToolTip(int portNumber, const QString& device, const PortCounters&
                QDateTime::fromMSecsSinceEpoch(counters.lastReceivedMs).toString(u"HH:mm:ss");
     return tip;
 }
+
+QString checkCountsText(std::uint64_t checks, std::uint64_t missed, std::uint64_t differed)
+{
+    return QStringLiteral(", 查询 %1 次, 未应答 %2, 不一致 %3")
+        .arg(checks)
+        .arg(missed)
+        .arg(differed);
+}

@@ -11,3 +11,6 @@ QString statusToolTip(int portNumber, const QString& device, const PortCounters&
 
 // A byte count as the tooltip shows it: "0", "512 B", "20 KB" (rounded), "3.4 MB".
 QString byteCountText(std::uint64_t bytes);
+
+// The status checks' part of the tooltip: ", 查询 12 次, 未应答 1, 不一致 0".
+QString checkCountsText(std::uint64_t checks, std::uint64_t missed, std::uint64_t differed);

@@ -2,13 +2,15 @@
 
 #include "port_bank/output_pacer.h"
 #include "port_bank/port_directory.h"
-#include "port_bank/port_observer.h"
 
 PortBank::PortBank(PortDirectory& directory, QObject* parent)
     : QObject(parent), directory_(directory)
 {
-    for (auto& port : ports_)
+    for (int i = 0; i < kPortCount; ++i) {
+        auto& port = ports_[static_cast<std::size_t>(i)];
         port = std::make_unique<SerialPort>(directory, this);
+        port->setObserver(&observers_, i);
+    }
 }
 
 PortBank::~PortBank() = default;
@@ -36,17 +38,10 @@ QString PortBank::devicePath(int index) const
     return port.isOpen() ? port.devicePath() : directory_.deviceFor(index + 1);
 }
 
-void PortBank::setObserver(PortObserver* observer)
-{
-    observer_ = observer;
-    for (int i = 0; i < kPortCount; ++i)
-        ports_[static_cast<std::size_t>(i)]->setObserver(observer, i);
-}
-
 void PortBank::noteInUse(int index, bool inUse)
 {
     bool& was = inUse_[static_cast<std::size_t>(index)];
-    if (inUse && !was && observer_)
-        observer_->portEvent(index, PortObserver::Event::InUse, devicePath(index));
+    if (inUse && !was)
+        observers_.portEvent(index, PortObserver::Event::InUse, devicePath(index));
     was = inUse;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "port_bank/observer_fan_out.h"
 #include "port_bank/port_errors.h"
+#include "port_bank/send_gate.h"
 #include "port_bank/serial_port.h"
 
 #include <QObject>
@@ -9,7 +11,6 @@
 #include <memory>
 
 class PortDirectory;
-class PortObserver;
 
 // The sixteen serial-port objects (MSComm1(0) to MSComm1(15)) and the program's one last-error
 // code. Port index i is always port number i + 1.
@@ -36,9 +37,14 @@ public:
     // object starts with port number 1, so this asks for index + 1 itself.
     QString devicePath(int index) const;
 
-    // Tells observer (nullptr: nobody) of every port's traffic and events from now on.
-    void setObserver(PortObserver* observer);
-    PortObserver* observer() const { return observer_; }
+    // Tells observer of every port's traffic and events from now on, beside those already
+    // told, until it is removed.
+    void addObserver(PortObserver* observer) { observers_.add(observer); }
+    void removeObserver(PortObserver* observer) { observers_.remove(observer); }
+    const ObserverFanOut& observers() const { return observers_; }
+
+    // Held while a status check waits for answers: the broadcast keeps what it is given.
+    SendGate& sendGate() { return sendGate_; }
 
     // The opening pass found port index in use elsewhere (inUse) or not: the observer hears of
     // it when the port becomes in use, not again on every pass while it stays so.
@@ -54,6 +60,7 @@ private:
     std::array<std::unique_ptr<SerialPort>, kPortCount> ports_;
     std::array<bool, kPortCount> inUse_{};
     std::array<std::uint32_t, kPortCount> shownColour_{};
-    PortObserver* observer_ = nullptr;
+    ObserverFanOut observers_;
+    SendGate sendGate_;
     LastError lastError_;
 };

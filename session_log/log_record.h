@@ -18,6 +18,7 @@ struct LogRecord {
         QueueFull, // count, byteCount: lines and bytes the port's full share of the queue
                    // turned away (made by the queue itself)
         Discarded, // count: bytes of commands thrown away unsent when the port closed
+        Note,      // bytes: an event line already in visible form (a status check's finding)
     };
 
     std::int64_t ms = 0; // wall clock, ms since the epoch

@@ -15,14 +15,33 @@
 // time the report was made, with its UTC offset, the same on every row, so that a report left
 // over from earlier shows its age. Fields holding a comma, a quote or a line end are quoted,
 // quotes doubled.
+// followed by the verdict's columns: checks,missed,differed,answer_ms_p50,answer_ms_p99,answer_ms_max,verdict.
+// All empty for a port with no device bound; the answer times empty until an answer came.
+struct VerdictColumns {
+    bool judged = false;
+    std::uint64_t checks = 0;
+    std::uint64_t missed = 0;
+    std::uint64_t differed = 0;
+    std::int64_t answerMicrosP50 = -1; // -1: no answer yet
+    std::int64_t answerMicrosP99 = -1;
+    std::int64_t answerMicrosMax = -1;
+    bool passed = false;
+};
+
 struct ReportRow {
     QString device;
     QString status;
     PortCounters counters;
     std::uint64_t logLinesLost = 0;
+    VerdictColumns verdict{};
 };
 
 using ReportRows = std::array<ReportRow, 16>;
 
 // writtenAtMs: wall-clock ms since the epoch.
 QByteArray runReportCsv(const ReportRows& rows, std::int64_t writtenAtMs);
+
+// The verdict's part of the header and of one row, each beginning with its comma: they come
+// after every other column.
+extern const char kVerdictHeader[];
+void appendVerdictColumns(QByteArray& out, const VerdictColumns& verdict);

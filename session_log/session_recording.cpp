@@ -2,6 +2,7 @@
 
 #include "port_bank/port_bank.h"
 #include "port_bank/port_status.h"
+#include "session_log/local_timestamp.h"
 #include "session_log/output_paths.h"
 #include "session_log/session_recorder.h"
 #include "session_log/session_writer.h"
@@ -36,7 +37,7 @@ SessionRecording::SessionRecording(PortBank& bank, const Options& options, std::
     settings.runName = runName_;
     settings.reportPath = options.reportFile;
     writer_ = std::make_unique<SessionWriter>(settings);
-    recorder_ = std::make_unique<SessionRecorder>(*writer_, [&bank] {
+    recorder_ = std::make_unique<SessionRecorder>(*writer_, [&bank, verdicts = options.verdicts] {
         ReportRows rows;
         for (int i = 0; i < PortBank::kPortCount; ++i) {
             ReportRow& row = rows[std::size_t(i)];
@@ -44,11 +45,13 @@ SessionRecording::SessionRecording(PortBank& bank, const Options& options, std::
             row.status = reportStatus(bank.shownColour(i));
             row.counters = bank.port(i).counters();
         }
+        if (verdicts)
+            verdicts(rows);
         return rows;
     });
     // The traffic only matters to the log; the report reads the counters.
     if (writer_->logsToFiles())
-        bank_.setObserver(recorder_.get());
+        bank_.addObserver(recorder_.get());
     recorder_->writeReport();
 }
 
@@ -62,10 +65,21 @@ QString SessionRecording::writeReportNow()
     return recorder_->writeReportNow();
 }
 
+void SessionRecording::note(int index, const QString& visibleText)
+{
+    if (!writer_->logsToFiles())
+        return;
+    LogRecord record;
+    record.ms = wallClockMs();
+    record.index = index;
+    record.kind = LogRecord::Kind::Note;
+    record.bytes = visibleText.toUtf8();
+    writer_->log(std::move(record));
+}
+
 RecordingOutcome SessionRecording::finish()
 {
-    if (bank_.observer() == recorder_.get())
-        bank_.setObserver(nullptr);
+    bank_.removeObserver(recorder_.get());
     const RecordingOutcome outcome = recorder_->finish();
     if (!claimFile_.isEmpty())
         QFile::remove(claimFile_);

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "session_log/recording_outcome.h"
+#include "session_log/run_report.h"
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class PortBank;
@@ -20,6 +22,8 @@ public:
         QString logDirectory; // empty: no session log
         std::int64_t logLimit = 100 * 1024 * 1024;
         QString reportFile; // empty: no run report
+        // Fills each row's verdict columns as they stand now; none: they stay empty.
+        std::function<void(ReportRows&)> verdicts{};
     };
 
     // startMs: the run's start on the wall clock; it names the log files (with a letter added
@@ -36,6 +40,9 @@ public:
     RecordingOutcome finish();
 
     QString runName() const { return runName_; }
+
+    // An event line, already in visible form, for port index's log (nothing without --log).
+    void note(int index, const QString& visibleText);
 
 private:
     PortBank& bank_;

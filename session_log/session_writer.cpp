@@ -222,6 +222,9 @@ void SessionWriter::handle(const LogRecord& record)
                   .arg(record.count)
                   .arg(record.byteCount));
         break;
+    case LogRecord::Kind::Note:
+        lineFormat.append(port.pending, record.ms, "--", record.bytes);
+        break;
     case LogRecord::Kind::Received:
         break;
     }

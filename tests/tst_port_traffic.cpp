@@ -53,8 +53,10 @@ void TestPortTraffic::aBroadcastCountsOneCommandOnEachOpenPort()
     ExplicitPortDirectory directory(
         {{1, one.linkPath()}, {3, three.linkPath()}, {4, four.linkPath()}});
     PortBank bank(directory);
-    Recorder recorder;
-    bank.setObserver(&recorder);
+    // Two observers (the log and the status check, say) hear the same calls.
+    Recorder recorder, second;
+    bank.addObserver(&recorder);
+    bank.addObserver(&second);
     QuietView view;
     runOpeningPass(bank, view);
 
@@ -76,17 +78,23 @@ void TestPortTraffic::aBroadcastCountsOneCommandOnEachOpenPort()
                                                     {2, "\xc8\xab\xb2\xbf\xc1\xc1"},
                                                     {3, "\xc8\xab\xb2\xbf\xc1\xc1"}};
     QCOMPARE(recorder.sent, expected);
+    QCOMPARE(second.sent, expected);
+    QCOMPARE(second.events, recorder.events);
 
     // An empty command puts nothing on the wire and counts nothing.
     sendToAllPorts(bank, QString());
     QCOMPARE(bank.port(0).counters().commandsSent, 2u);
     QCOMPARE(recorder.sent.size(), 6);
 
-    // Without an observer the counting goes on.
-    bank.setObserver(nullptr);
+    // Without an observer the counting goes on; a removed one hears nothing more.
+    bank.removeObserver(&recorder);
     sendToAllPorts(bank, QStringLiteral("x"));
-    QCOMPARE(bank.port(3).counters().commandsSent, 3u);
     QCOMPARE(recorder.sent.size(), 6);
+    QCOMPARE(second.sent.size(), 9);
+    bank.removeObserver(&second);
+    sendToAllPorts(bank, QStringLiteral("x"));
+    QCOMPARE(bank.port(3).counters().commandsSent, 4u);
+    QCOMPARE(second.sent.size(), 9);
 }
 
 void TestPortTraffic::aBurstBeyondWhatTheDeviceTakesArrivesWholeAndInOrder()
@@ -123,7 +131,7 @@ void TestPortTraffic::aCloseCountsWhatReachedTheFarEndAndReportsTheRest()
     ExplicitPortDirectory directory({{1, one.linkPath()}});
     PortBank bank(directory);
     Recorder recorder;
-    bank.setObserver(&recorder);
+    bank.addObserver(&recorder);
     QuietView view;
     runOpeningPass(bank, view);
     for (int n = 0; n < 60; ++n)
@@ -152,7 +160,7 @@ void TestPortTraffic::receivedBytesAreCountedAndToldRawAsTheyArrive()
     ExplicitPortDirectory directory({{2, two.linkPath()}});
     PortBank bank(directory);
     Recorder recorder;
-    bank.setObserver(&recorder);
+    bank.addObserver(&recorder);
     QuietView view;
     runOpeningPass(bank, view);
     QCOMPARE(bank.port(1).counters().lastReceivedMs, -1);
@@ -178,7 +186,7 @@ void TestPortTraffic::openingInUseLossAndReturnAreToldOnceEach()
     ExplicitPortDirectory directory({{1, one.linkPath()}, {2, two.linkPath()}});
     PortBank bank(directory);
     Recorder recorder;
-    bank.setObserver(&recorder);
+    bank.addObserver(&recorder);
     QuietView view;
 
     auto holder = std::make_unique<ForeignHolder>(two.linkPath(), ForeignHolder::Hold::Flock);

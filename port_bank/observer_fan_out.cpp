@@ -1,0 +1,37 @@
+#include "port_bank/observer_fan_out.h"
+
+#include <algorithm>
+
+void ObserverFanOut::add(PortObserver* observer)
+{
+    if (observer && !contains(observer))
+        observers_.push_back(observer);
+}
+
+void ObserverFanOut::remove(PortObserver* observer)
+{
+    observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+}
+
+bool ObserverFanOut::contains(const PortObserver* observer) const
+{
+    return std::find(observers_.begin(), observers_.end(), observer) != observers_.end();
+}
+
+void ObserverFanOut::commandSent(int index, const QByteArray& bytes)
+{
+    for (PortObserver* observer : observers_)
+        observer->commandSent(index, bytes);
+}
+
+void ObserverFanOut::bytesReceived(int index, const QByteArray& bytes)
+{
+    for (PortObserver* observer : observers_)
+        observer->bytesReceived(index, bytes);
+}
+
+void ObserverFanOut::portEvent(int index, Event event, const QString& detail)
+{
+    for (PortObserver* observer : observers_)
+        observer->portEvent(index, event, detail);
+}

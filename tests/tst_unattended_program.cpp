@@ -1,0 +1,228 @@
+// Unattended runs of the real program against lightbench-sim, as a script on a bench runs them:
+// the printed verdict, the exit status and the report must name exactly the controller at fault.
+#include <QtTest>
+#include <csignal>
+#include <memory>
+
+namespace {
+
+QByteArray contentsOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// lightbench-sim with its controllers behind links in folder; ports() gives its --port lines.
+struct Simulator {
+    QProcess process;
+    QStringList bindings;
+
+    bool start(const QStringList& arguments, const QString& folder, int controllers)
+    {
+        process.start(qEnvironmentVariable("LIGHTBENCH_SIM_PROGRAM"),
+                      QStringList{"--headless", "--link", folder, "--controllers",
+                                  QString::number(controllers)} +
+                          arguments);
+        if (!process.waitForStarted())
+            return false;
+        QByteArray printed;
+        QDeadlineTimer deadline(10000);
+        while (printed.count('\n') < controllers && !deadline.hasExpired()) {
+            process.waitForReadyRead(100);
+            printed += process.readAllStandardOutput();
+        }
+        for (const QByteArray& line : printed.trimmed().split('\n'))
+            bindings += QString::fromLocal8Bit(line).split(' ');
+        return printed.count('\n') == controllers;
+    }
+    ~Simulator()
+    {
+        process.terminate();
+        process.waitForFinished(5000);
+    }
+};
+
+struct Run {
+    QProcess process;
+    QByteArray out;
+
+    void start(const QStringList& arguments, const QString& directory)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(directory);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(qEnvironmentVariable("LIGHTBENCH_PROGRAM"), arguments);
+    }
+    bool finish(int timeoutMs = 30000)
+    {
+        const bool done = process.waitForFinished(timeoutMs);
+        out = process.readAllStandardOutput();
+        return done && process.exitStatus() == QProcess::NormalExit;
+    }
+    // The verdict lines without their times, device paths replaced by "DEV".
+    QStringList verdict() const
+    {
+        QStringList lines;
+        static const QRegularExpression kDevice(QStringLiteral("^(port \\d+) \\S+"));
+        static const QRegularExpression kTime(QStringLiteral("; first at [-0-9: .]+$"));
+        for (const QString& line : QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts))
+            lines.append(QString(line).replace(kDevice, "\\1 DEV").replace(kTime, ""));
+        return lines;
+    }
+    ~Run()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+};
+
+QStringList passing(const QList<int>& ports)
+{
+    QStringList lines;
+    for (int port : ports)
+        lines.append(QStringLiteral("port %1 DEV pass").arg(port));
+    return lines;
+}
+
+} // namespace
+
+class TestUnattendedProgram : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void sixteenControllersUnderTheFastSweep_data();
+    void sixteenControllersUnderTheFastSweep();
+    void mutedVanishingAndAbsentControllersFail();
+    void expectedPatternAndSignalBeforeTheEnd();
+};
+
+void TestUnattendedProgram::initTestCase()
+{
+    QVERIFY(QFileInfo(qEnvironmentVariable("LIGHTBENCH_PROGRAM")).isExecutable());
+    QVERIFY(QFileInfo(qEnvironmentVariable("LIGHTBENCH_SIM_PROGRAM")).isExecutable());
+}
+
+void TestUnattendedProgram::sixteenControllersUnderTheFastSweep_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<int>("faulty"); // 0: none
+    QTest::newRow("controller 7 drops commands")
+        << QStringList{"--drop", "60", "--faulty", "7"} << 7;
+    QTest::newRow("no fault") << QStringList{} << 0;
+}
+
+void TestUnattendedProgram::sixteenControllersUnderTheFastSweep()
+{
+    QFETCH(QStringList, faults);
+    QFETCH(int, faulty);
+    QTemporaryDir dir;
+    Simulator sim;
+    QVERIFY(sim.start(faults, dir.filePath("links"), 16));
+    Run run;
+    run.start(sim.bindings + QStringList{"--start", "fast", "--check", "0.5", "--check-timeout",
+                                         "250", "--for", "5s", "--report", "run.csv"},
+              dir.path());
+    QVERIFY(run.finish());
+    QCOMPARE(run.process.exitCode(), faulty ? 1 : 0);
+
+    QStringList expected = passing({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
+    const QStringList printed = run.verdict();
+    QCOMPARE(printed.size(), 17);
+    if (faulty) {
+        QVERIFY2(printed[faulty - 1].startsWith(QStringLiteral("port 7 DEV fail: ")),
+                 qPrintable(printed[faulty - 1]));
+        expected[faulty - 1] = printed[faulty - 1];
+    }
+    QCOMPARE(printed.mid(0, 16), expected);
+    QVERIFY2(printed[16].startsWith(faulty ? "summary: 15 of 16 bound ports passed, 1 failed: 7; "
+                                           : "summary: 16 of 16 bound ports passed, 0 failed; "),
+             qPrintable(printed[16]));
+
+    // The report says the same, port by port, with the counts the printed reasons give.
+    const QList<QByteArray> report = contentsOf(dir.filePath("run.csv")).split('\n');
+    QCOMPARE(report.size(), 18);
+    QVERIFY(report[0].endsWith(",checks,missed,differed,answer_ms_p50,answer_ms_p99,"
+                               "answer_ms_max,verdict"));
+    for (int port = 1; port <= 16; ++port) {
+        const QList<QByteArray> fields = report[port].split(',');
+        QCOMPARE(fields.last(), port == faulty ? QByteArray("fail") : QByteArray("pass"));
+        const QByteArray missed = fields[fields.size() - 6], differed = fields[fields.size() - 5];
+        QVERIFY(fields[fields.size() - 7].toInt() >= 4); // checks
+        if (port != faulty) {
+            QCOMPARE(missed + "," + differed, QByteArray("0,0"));
+            continue;
+        }
+        QVERIFY(missed.toInt() + differed.toInt() > 0);
+        for (const auto& [name, count] : {std::pair{"missed", missed}, {"differed", differed}}) {
+            if (count != "0")
+                QVERIFY2(printed[port - 1].contains(QString("%1 %2").arg(name, count)),
+                         qPrintable(printed[port - 1]));
+        }
+    }
+}
+
+// A controller that answers too late misses; one that vanishes is lost; a bound device that is
+// never there never opens. Each fails for its own reason, and the healthy one passes.
+void TestUnattendedProgram::mutedVanishingAndAbsentControllersFail()
+{
+    QTemporaryDir dir;
+    Simulator muted, vanishing;
+    QVERIFY(muted.start({"--reply-delay", "900", "--faulty", "2"}, dir.filePath("a"), 2));
+    QVERIFY(vanishing.start({"--vanish", "1"}, dir.filePath("b"), 1));
+    Run run;
+    run.start({"--port", "1=" + dir.filePath("a/port1"), "--port", "2=" + dir.filePath("a/port2"),
+               "--port", "3=" + dir.filePath("b/port1"), "--port", "4=" + dir.filePath("none"),
+               "--check", "0.5", "--check-timeout", "300", "--for", "4s"},
+              dir.path());
+    QVERIFY(run.finish());
+    QCOMPARE(run.process.exitCode(), 1);
+    const QStringList printed = run.verdict();
+    QCOMPARE(printed.size(), 5);
+    QCOMPARE(printed[0], "port 1 DEV pass");
+    QVERIFY2(QRegularExpression("^port 2 DEV fail: missed \\d+$").match(printed[1]).hasMatch(),
+             qPrintable(printed[1]));
+    QVERIFY2(QRegularExpression("^port 3 DEV fail: lost \\d+$").match(printed[2]).hasMatch(),
+             qPrintable(printed[2]));
+    QCOMPARE(printed[3], "port 4 DEV fail: never opened");
+    QCOMPARE(printed[4].left(47), "summary: 1 of 4 bound ports passed, 3 failed: 2");
+}
+
+// Controllers of two kinds: the pattern fits the 32-channel answers, not the 8-channel one. A
+// SIGTERM long before --for ends the run, and the verdict and status are those of its end.
+void TestUnattendedProgram::expectedPatternAndSignalBeforeTheEnd()
+{
+    QTemporaryDir dir;
+    Simulator wide, narrow;
+    QVERIFY(wide.start({}, dir.filePath("a"), 2));
+    QVERIFY(narrow.start({"--channels", "8"}, dir.filePath("b"), 1));
+    Run run;
+    run.start({"--port", "1=" + dir.filePath("a/port1"), "--port", "2=" + dir.filePath("b/port1"),
+               "--port", "3=" + dir.filePath("a/port2"), "--check", "0.3", "--expect",
+               "^G:[AB]{32}$", "--for", "60s", "--log", "logs"},
+              dir.path());
+    const auto logOf = [&](int port) {
+        const QStringList files =
+            QDir(dir.filePath("logs")).entryList({QString("*_port0%1.log").arg(port)});
+        return files.isEmpty() ? QByteArray() : contentsOf(dir.filePath("logs/" + files[0]));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(logOf(2).contains("-- check: answered"), 10000);
+    ::kill(pid_t(run.process.processId()), SIGTERM);
+    QVERIFY(run.finish());
+    QCOMPARE(run.process.exitCode(), 1);
+    const QStringList printed = run.verdict();
+    QCOMPARE(printed.size(), 4);
+    QCOMPARE(printed[0], "port 1 DEV pass");
+    QVERIFY2(QRegularExpression("^port 2 DEV fail: differed \\d+$").match(printed[1]).hasMatch(),
+             qPrintable(printed[1]));
+    QCOMPARE(printed[2], "port 3 DEV pass");
+    QVERIFY(logOf(2).contains("-- check: answered \"G:BBBBBBBB\", which does not match "
+                              "\"/^G:[AB]{32}$/\"\n"));
+    QVERIFY(!logOf(1).contains("-- check"));
+}
+
+QTEST_GUILESS_MAIN(TestUnattendedProgram)
+#include "tst_unattended_program.moc"
