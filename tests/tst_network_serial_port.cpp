@@ -1,6 +1,6 @@
 // A serial-port object whose device is a network address: it opens without waiting, counts and
-// reports its traffic like a local device, keeps its output and input bounded, and handles a
-// refused settings text as a local device does.
+// reports the line's bytes (not the protocol's) like a local device's, and keeps its output and
+// input bounded.
 #include "port_bank/port_directory.h"
 #include "port_bank/port_observer.h"
 #include "port_bank/serial_port.h"
@@ -9,7 +9,6 @@
 
 #include <QMap>
 #include <QPointer>
-#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -66,36 +65,12 @@ private:
     bool reads_;
 };
 
-// What ser2net says first on a telnet(rfc2217) accepter; every speed asked is answered 9600.
-void playStubbornComPortServer(QTcpServer& server)
-{
-    QObject::connect(&server, &QTcpServer::newConnection, &server, [&server] {
-        QTcpSocket* client = server.nextPendingConnection();
-        client->write(
-            QByteArray("\xff\xfb\x03\xff\xfd\x03\xff\xfb\x00\xff\xfd\x00\xff\xfd\x2c", 15));
-        QObject::connect(client, &QTcpSocket::readyRead, client, [client] {
-            const QByteArray in = client->readAll();
-            for (qsizetype at = in.indexOf("\xff\xfa\x2c"); at >= 0 && at + 4 < in.size();
-                 at = in.indexOf("\xff\xfa\x2c", at + 1)) {
-                const char code = in[at + 3];
-                if (code == 1)
-                    client->write(QByteArray("\xff\xfa\x2c\x65\x00\x00\x25\x80\xff\xf0", 10));
-                else
-                    client->write(QByteArray("\xff\xfa\x2c", 3) + char(code + 100) +
-                                  in.mid(at + 4, 1) + QByteArray("\xff\xf0", 2));
-            }
-        });
-    });
-}
-
 } // namespace
 
 class TestNetworkSerialPort : public QObject {
     Q_OBJECT
 private slots:
     void opensWithoutWaitingAndCountsLikeALocalDevice();
-    void lossAndReturnAreCountedOnce();
-    void aRefusedSettingsTextFailsLikeALocalRefusal();
     void outputIsBoundedWhenTheServerNeverReads();
     void aFloodIsBoundedAndCounted();
 };
@@ -137,56 +112,6 @@ void TestNetworkSerialPort::opensWithoutWaitingAndCountsLikeALocalDevice()
     QCOMPARE(recorder.received, QByteArray("OK\xff\r\n"));
     QCOMPARE(recorder.log, (QStringList{"1 Opened " + map.devices.value(2) + " 115200,n,8,1",
                                         "1 TX c8ab3a3a3a5a415642312e"}));
-}
-
-void TestNetworkSerialPort::lossAndReturnAreCountedOnce()
-{
-    PtyPeer far;
-    Ser2netServer ser2net;
-    DeviceMap map;
-    const QString url = ser2net.serve(far.slavePath(), Ser2netServer::Protocol::RawTcp);
-    map.devices.insert(1, url);
-    QVERIFY(ser2net.start());
-    SerialPort port(map);
-    Recorder recorder;
-    port.setObserver(&recorder, 0);
-    QSignalSpy lost(&port, &SerialPort::deviceLost);
-    QTRY_VERIFY_WITH_TIMEOUT((port.open(), port.isOpen()), 10000);
-
-    ser2net.stop();
-    QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 10000);
-    QVERIFY(!port.isOpen());
-    QCOMPARE(port.output("x"), 8018);
-    QCOMPARE(port.open(), 8002); // nothing listens: light gray
-
-    QVERIFY(ser2net.start());
-    QTRY_VERIFY_WITH_TIMEOUT((port.open(), port.isOpen()), 10000);
-    QCOMPARE(lost.count(), 1);
-    QCOMPARE(port.counters().losses, 1u);
-    QCOMPARE(port.counters().returns, 1u);
-    QCOMPARE(recorder.log, (QStringList{"0 Opened " + url + " 115200,n,8,1", "0 Lost " + url,
-                                        "0 Returned " + url + " 115200,n,8,1"}));
-}
-
-void TestNetworkSerialPort::aRefusedSettingsTextFailsLikeALocalRefusal()
-{
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-    playStubbornComPortServer(server);
-    DeviceMap map;
-    map.devices.insert(1, QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.serverPort()));
-    SerialPort port(map);
-    QTRY_VERIFY_WITH_TIMEOUT((port.open(), port.isOpen()), 10000);
-
-    // The far line runs at 9600 whatever is asked: the text in force fails on every pass, and
-    // the port stays open, as with a local device that refuses a text.
-    QTRY_COMPARE_WITH_TIMEOUT(port.setSettings(QStringLiteral("115200,n,8,1")), 8015, 10000);
-    QCOMPARE(port.setSettings(QStringLiteral("115200,n,8,1")), 8015);
-    QVERIFY(port.isOpen());
-    QCOMPARE(port.setSettings(QStringLiteral("9600,n,8,1")), 0);
-    QTest::qWait(300);
-    QCOMPARE(port.setSettings(QStringLiteral("9600,n,8,1")), 0);
-    QCOMPARE(port.setSettings(QStringLiteral("fast")), 380);
 }
 
 void TestNetworkSerialPort::outputIsBoundedWhenTheServerNeverReads()
