@@ -8,8 +8,8 @@
 //                                nothing; bad UTF-8 was already U+FFFD, 84 31 A4 37 on the wire)
 //                 lone surrogate a lone low surrogate, or a high one before more text, goes out
 //                                as the converter's substitute byte 0x1A
-//                 ends in U+D800 the surrogate is lost: U+D800 alone sends nothing (these cases
-//                                fail until the encoder flushes a dangling high surrogate)
+//                 ends in U+D800 a dangling high surrogate goes out as 0x1A too: U+D800 alone
+//                                sends the one substitute byte
 //                 1M characters  refused whole by the port, whose output limit is 64 KiB (a
 //                                deliberate bound): nothing on the wire, the next command arrives
 //   Text2         any text       each timed step sends it + channel + "." (as Text1, so 1M is
