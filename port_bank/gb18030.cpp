@@ -21,25 +21,25 @@ bool isTrail(uchar byte)
 
 Gb18030::Unit Gb18030::unitAt(QByteArrayView bytes)
 {
-    const auto at = [&bytes](qsizetype i) { return static_cast<uchar>(bytes[i]); };
-    const qsizetype size = bytes.size();
-    if (at(0) < 0x80)
+    const auto byte = [&bytes](qsizetype i) { return static_cast<uchar>(bytes[i]); };
+    const qsizetype size = bytes.length();
+    if (byte(0) < 0x80)
         return {1, true};
-    if (!isLead(at(0)))
+    if (!isLead(byte(0)))
         return {1, false};
     if (size < 2)
         return {0, false};
-    if (isTrail(at(1)))
+    if (isTrail(byte(1)))
         return {2, true};
-    if (at(1) == 0xFF)
+    if (byte(1) == 0xFF)
         return {2, false}; // the converter takes the pair as one bad character
-    if (isDigit(at(1))) {
+    if (isDigit(byte(1))) {
         if (size < 3)
             return {0, false};
-        if (isLead(at(2))) {
+        if (isLead(byte(2))) {
             if (size < 4)
                 return {0, false};
-            if (isDigit(at(3)))
+            if (isDigit(byte(3)))
                 return {4, true};
         }
     }
@@ -49,7 +49,7 @@ Gb18030::Unit Gb18030::unitAt(QByteArrayView bytes)
 qsizetype Gb18030::wholeUnitsEnd(QByteArrayView bytes)
 {
     qsizetype i = 0;
-    while (i < bytes.size()) {
+    while (i < bytes.length()) {
         const qsizetype length = unitAt(bytes.sliced(i)).length;
         if (length == 0)
             return i;

@@ -138,7 +138,12 @@ SerialLine::Opening PosixDeviceLine::openDevice(const QString& device)
 
 bool PosixDeviceLine::isUp() const
 {
-    return port_.isOpen() && !gone_;
+    return holdsDevice() && !gone_;
+}
+
+bool PosixDeviceLine::holdsDevice() const
+{
+    return port_.openMode() != QIODevice::NotOpen;
 }
 
 void PosixDeviceLine::applySettings(const SerialSettings& settings)
@@ -204,7 +209,7 @@ void PosixDeviceLine::collect()
 
 void PosixDeviceLine::close()
 {
-    if (port_.isOpen()) {
+    if (holdsDevice()) {
         // Drop what the driver still holds: the last close() would otherwise wait for it to
         // drain, up to 30 s on a line that does not move.
         if (::tcflush(port_.handle(), TCOFLUSH) != 0 && errno != EIO)
@@ -218,7 +223,7 @@ void PosixDeviceLine::close()
 
 void PosixDeviceLine::onPortError(QSerialPort::SerialPortError error)
 {
-    if (gone_ || !port_.isOpen())
+    if (gone_ || !holdsDevice())
         return;
     switch (error) {
     case QSerialPort::ResourceError:

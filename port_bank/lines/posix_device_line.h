@@ -24,6 +24,7 @@ public:
 private:
     Opening openDevice(const QString& device);
     bool configure(const SerialSettings& settings);
+    bool holdsDevice() const;
     void onPortError(QSerialPort::SerialPortError error);
     bool hungUp() const;
     void lose();
