@@ -119,7 +119,7 @@ void TestSerialPort::openingOutcomesAndPortNumbers()
 
     QCOMPARE(port.setCommPort(1), 0);
     QCOMPARE(port.open(), 0);
-    lines.last().close();
+    port.close();
     lines.last().opening = SerialLine::Opening(opening);
     QCOMPARE(port.open(), error);
     QCOMPARE(port.isOpen(), error == 0);
