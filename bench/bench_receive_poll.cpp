@@ -2,13 +2,14 @@
 // 115200-baud line rate (11,520 bytes/s, a piece every 10 ms) in replies like "OK 12\r\n", some
 // with GB18030 characters of two and four bytes.
 //
-// 1) The window's receive poll (Timer2_Timer) every 200 ms: what one poll costs, how long an
+// Poll cost: the window's receive poll (receivePoll) every 200 ms: what one poll costs, how long
+// an
 //    event posted to the window waits meanwhile (posted from another thread every 20 ms, as
 //    input from the window system would be), and the resident memory.
-// 2) Loss: the poll's own read, SerialPort::input() on all sixteen ports every 200 ms, compared
-//    byte for byte with what the far ends wrote.
+// Byte-exact reads: the poll's own read, SerialPort::input() on all sixteen ports every 200 ms,
+//    compared byte for byte with what the far ends wrote.
 //
-// Usage: bench_receive_poll [seconds]   (1: default 20; 2: half that)
+// Usage: bench_receive_poll [seconds]   (poll cost: default 20; byte-exact reads: half that)
 #include "bench_window.h"
 
 #include "main_window/window_timer.h"
@@ -224,7 +225,7 @@ void runFor(double seconds)
     loop.exec();
 }
 
-// Reads every port once and throws the text away: what is left over between the two parts.
+// Reads every port once and throws the text away: what is left over between the two phases.
 void discardInput(Form1& form)
 {
     runFor(0.3);
@@ -248,10 +249,10 @@ int main(int argc, char** argv)
     const std::vector<int>& masters = ports.masters;
     Window window(devices);
     Form1& form = window.form;
-    form.Timer3_Timer();
-    form.Timer3->setEnabled(false);
+    form.openingPass();
+    form.openingPassTimer()->setEnabled(false);
     // The poll is driven below on a timer of our own, at the window's interval, to time it.
-    form.Timer2->setEnabled(false);
+    form.receivePollTimer()->setEnabled(false);
     for (int i = 0; i < kPorts; ++i) {
         if (!form.portBank().port(i).isOpen()) {
             std::printf("port %d did not open\n", i + 1);
@@ -260,7 +261,7 @@ int main(int argc, char** argv)
     }
     TalkingPeers peers(masters);
 
-    // 1) The window's poll.
+    // Poll cost.
     std::vector<double> pollMs;
     ProbeReceiver receiver;
     const long rssStart = statusKiB("VmRSS");
@@ -272,11 +273,11 @@ int main(int argc, char** argv)
         poll.setTimerType(Qt::PreciseTimer);
         QObject::connect(&poll, &QTimer::timeout, &form, [&] {
             const Clock::time_point begin = Clock::now();
-            form.Timer2_Timer();
+            form.receivePoll();
             pollMs.push_back(
                 std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
         });
-        poll.start(form.Timer2->interval());
+        poll.start(form.receivePollTimer()->interval());
         QTimer::singleShot(int(seconds * 500), &form, [&] { rssHalfway = statusKiB("VmRSS"); });
         Prober prober(&receiver);
         runFor(seconds);
@@ -289,9 +290,10 @@ int main(int argc, char** argv)
     std::printf("Receive poll under a flood: 16 pseudo-terminals, each far end writing %ld "
                 "bytes/s in 10 ms pieces (offscreen window)\n\n",
                 kLineRate);
-    std::printf("1) the window's receive poll every %d ms for %.1f s; probe events posted every %d "
-                "ms from another thread\n",
-                form.Timer2->interval(), seconds, kProbeMs);
+    std::printf(
+        "poll cost: the window's receive poll every %d ms for %.1f s; probe events posted every %d "
+        "ms from another thread\n",
+        form.receivePollTimer()->interval(), seconds, kProbeMs);
     std::printf("  %-34s  %8s  %8s  %8s  %8s  %s\n", "", "count", "median", "p99", "max",
                 "worst as share of 200 ms");
     std::printf("  %-34s  %8zu  %8.3f  %8.3f  %8.3f  %.1f%%\n", "one poll, ms", pollMs.size(),
@@ -306,10 +308,10 @@ int main(int argc, char** argv)
                 rssHalfway, rssEnd);
     std::printf("  far ends' largest backlog (bytes the pty would not take at once): %lld\n",
                 peers.maxBacklog());
-    printLoad("part 1", cpuStart, cpuEnd);
+    printLoad("poll cost", cpuStart, cpuEnd);
     std::printf("\n");
 
-    // 2) Loss: the poll's read on all ports, every byte compared with what was written.
+    // Byte-exact reads: the poll's read on all ports, every byte compared with what was written.
     std::vector<StreamChecker> checkers;
     for (int i = 0; i < kPorts; ++i)
         checkers.emplace_back(replies());
@@ -336,7 +338,8 @@ int main(int argc, char** argv)
     runFor(0.3);
     readAll();
 
-    std::printf("2) SerialPort::input() on all ports every %d ms for %.1f s, compared byte for "
+    std::printf("byte-exact reads: SerialPort::input() on all ports every %d ms for %.1f s, "
+                "compared byte for "
                 "byte\n",
                 kPollMs, lossSeconds);
     std::printf("  %4s  %10s  %10s  %10s  %s\n", "port", "written", "read", "lost", "stream");
@@ -352,6 +355,6 @@ int main(int argc, char** argv)
                              : "FAILED (differs)");
     }
     std::printf("  stream check: %s\n", allOk ? "ok" : "FAILED");
-    printLoad("part 2", lossStart, lossEnd);
+    printLoad("byte-exact reads", lossStart, lossEnd);
     return allOk ? 0 : 1;
 }

@@ -7,7 +7,7 @@
 
 #include "fuzz_support.h"
 #include "main_window/ports_file.h"
-#include "port_bank/network_address.h"
+#include "port_bank/lines/network_address.h"
 
 #include <cstdint>
 

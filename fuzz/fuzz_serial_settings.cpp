@@ -3,7 +3,7 @@
 // "baud,parity,data,stop" form, must read back unchanged.
 
 #include "fuzz_support.h"
-#include "port_bank/serial_settings.h"
+#include "port_bank/lines/serial_settings.h"
 
 #include <cstdint>
 

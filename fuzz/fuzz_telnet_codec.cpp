@@ -8,7 +8,7 @@
 // through unchanged afterwards.
 
 #include "fuzz_support.h"
-#include "port_bank/telnet_codec.h"
+#include "port_bank/lines/telnet_codec.h"
 
 #include <QByteArrayView>
 

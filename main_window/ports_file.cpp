@@ -1,6 +1,6 @@
 #include "main_window/ports_file.h"
 
-#include "port_bank/network_address.h"
+#include "port_bank/lines/network_address.h"
 
 #include <QFile>
 #include <QStringDecoder>

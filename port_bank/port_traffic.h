@@ -10,9 +10,9 @@
 
 class PortObserver;
 
-// What passes through one port, whatever the link behind it: the counters, the observer's calls,
-// and the received bytes kept between two polls under the receive bound. The link (a serial
-// device here) reports each command it took, each read and each open and loss; the poll takes
+// What passes through one port, whatever line is behind it: the counters, the observer's calls,
+// and the received bytes kept between two polls under the receive bound. The port reports each
+// command its line took, the bytes the line delivered, and each open and loss; the poll takes
 // the text.
 class PortTraffic {
 public:

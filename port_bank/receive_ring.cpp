@@ -1,53 +1,45 @@
 #include "port_bank/receive_ring.h"
 
+#include "port_bank/gb18030.h"
+
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-// GB18030 character structure, byte by byte. States: 0 at a character start; 1 after a lead byte
-// (81-FE); 2 after lead and digit; 3 after lead, digit and second lead. A byte that cannot follow
-// starts a character of its own, as the decoder takes it.
-int nextState(int state, uchar byte)
-{
-    switch (state) {
-    case 1:
-        if (byte >= 0x30 && byte <= 0x39)
-            return 2;
-        if ((byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFE))
-            return 0;
-        break;
-    case 2:
-        if (byte >= 0x81 && byte <= 0xFE)
-            return 3;
-        break;
-    case 3:
-        if (byte >= 0x30 && byte <= 0x39)
-            return 0;
-        break;
-    default:
-        break;
-    }
-    return byte >= 0x81 && byte <= 0xFE ? 1 : 0;
-}
-
-// After one of these bytes the stream stands at a character start, whatever came before: no
-// character goes on with it, and it does not begin one.
-bool endsAnyCharacter(uchar byte)
-{
-    return byte < 0x30 || byte == 0x7F || byte == 0x80 || byte == 0xFF;
-}
-
-} // namespace
-
 ReceiveRing::ReceiveRing(qsizetype capacity) : capacity_(capacity) {}
 
+// Logical positions: the carry below 0, then the bytes held, then the incoming ones.
 uchar ReceiveRing::at(qsizetype logical, QByteArrayView incoming) const
 {
+    if (logical < 0)
+        return uchar(carry_[carry_.size() + logical]);
     if (logical >= size_)
         return uchar(incoming[logical - size_]);
     const qsizetype index = head_ + logical;
     return uchar(storage_[index < capacity_ ? index : index - capacity_]);
+}
+
+// Where the unit that begins at from ends; nothing when the bytes (up to total) end before it
+// does.
+std::optional<qsizetype> ReceiveRing::unitEnd(qsizetype from, qsizetype total,
+                                              QByteArrayView incoming) const
+{
+    char unit[4];
+    const qsizetype length = std::min<qsizetype>(4, total - from);
+    for (qsizetype i = 0; i < length; ++i)
+        unit[i] = char(at(from + i, incoming));
+    const qsizetype taken = Gb18030::unitAt(QByteArrayView(unit, length)).length;
+    if (taken == 0)
+        return std::nullopt;
+    return from + taken;
+}
+
+// A unit start at or before position: after the nearest byte that ends any unit, or else the
+// start of the carry.
+qsizetype ReceiveRing::startBefore(qsizetype position, QByteArrayView incoming) const
+{
+    while (position > -carry_.size() && !Gb18030::endsAnyUnit(at(position - 1, incoming)))
+        --position;
+    return position;
 }
 
 qsizetype ReceiveRing::append(QByteArrayView bytes)
@@ -60,36 +52,23 @@ qsizetype ReceiveRing::append(QByteArrayView bytes)
     const qsizetype overflow = size_ + bytes.size() - capacity_;
     qsizetype dropped = 0;
     if (overflow > 0) {
-        // The first character start at or after the overflow. Characters are followed from
-        // the nearest byte before it that ends any character (a CR or LF, say), or else from
-        // the oldest byte; only bytes that are dropped are looked at.
+        // The first unit start at or after the overflow; only bytes that are dropped (and the
+        // rest of a unit cut by the overflow) are looked at.
         const qsizetype total = size_ + bytes.size();
-        qsizetype cut = overflow;
-        while (cut > 0 && !endsAnyCharacter(at(cut - 1, bytes)))
-            --cut;
-        int state = cut == 0 ? headState_ : 0;
-        while (cut < total && (cut < overflow || state != 0))
-            state = nextState(state, at(cut++, bytes));
-        dropped = cut;
-        headState_ = state;
-        if (cut >= size_) {
-            bytes = bytes.sliced(cut - size_);
+        std::optional<qsizetype> cut = startBefore(overflow, bytes);
+        while (cut && *cut < overflow)
+            cut = unitEnd(*cut, total, bytes);
+        dropped = cut.value_or(total);
+        carry_.clear();
+        if (dropped >= size_) {
+            bytes = bytes.sliced(dropped - size_);
             head_ = 0;
             size_ = 0;
-            tailState_ = state;
         } else {
-            head_ = (head_ + cut) % capacity_;
-            size_ -= cut;
+            head_ = (head_ + dropped) % capacity_;
+            size_ -= dropped;
         }
     }
-    // The same for the newest end: from the last byte that ends any character, if there is one.
-    qsizetype from = bytes.size();
-    while (from > 0 && !endsAnyCharacter(uchar(bytes[from - 1])))
-        --from;
-    if (from > 0)
-        tailState_ = 0;
-    for (const char byte : bytes.sliced(from))
-        tailState_ = nextState(tailState_, uchar(byte));
     store(bytes);
     return dropped;
 }
@@ -111,15 +90,22 @@ void ReceiveRing::store(QByteArrayView bytes)
 
 QByteArray ReceiveRing::takeAll()
 {
+    if (size_ == 0)
+        return QByteArray();
     QByteArray out(size_, Qt::Uninitialized);
     const qsizetype first = std::min(size_, capacity_ - head_);
-    if (size_ > 0) {
-        std::memcpy(out.data(), storage_.constData() + head_, size_t(first));
-        std::memcpy(out.data() + first, storage_.constData(), size_t(size_ - first));
-    }
+    std::memcpy(out.data(), storage_.constData() + head_, size_t(first));
+    std::memcpy(out.data() + first, storage_.constData(), size_t(size_ - first));
+    // The unit left unfinished at the end, which the decoder holds, begins the next take.
+    qsizetype start = startBefore(size_, {});
+    for (std::optional<qsizetype> end; start < size_ && (end = unitEnd(start, size_, {}));)
+        start = *end;
+    QByteArray carry;
+    for (qsizetype i = start; i < size_; ++i)
+        carry.append(char(at(i, {})));
+    carry_ = carry;
     head_ = 0;
     size_ = 0;
-    headState_ = tailState_;
     return out;
 }
 
@@ -127,6 +113,5 @@ void ReceiveRing::clear()
 {
     head_ = 0;
     size_ = 0;
-    headState_ = 0;
-    tailState_ = 0;
+    carry_.clear();
 }

@@ -2,14 +2,15 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <optional>
 
 // The bytes a port received since the last read, up to a fixed capacity. Past it the oldest
 // bytes go, always whole GB18030 characters, so that what is kept decodes as it arrived. Every
 // operation costs in proportion to the bytes it moves, never to the capacity.
 //
-// Characters are found by following the byte stream from where it began: the ring remembers
-// where in a character its oldest byte stands, so a character begun before the last take (and
-// held by the decoder) is still cut cleanly.
+// Characters are told apart as the decoder does (gb18030.h), following the stream from a byte
+// that ends any character: the ring keeps the first bytes of a character begun before the last
+// take (which the decoder holds), so that its end is still taken for an end.
 class ReceiveRing {
 public:
     explicit ReceiveRing(qsizetype capacity);
@@ -29,12 +30,16 @@ public:
 
 private:
     uchar at(qsizetype logical, QByteArrayView incoming) const;
+    std::optional<qsizetype> unitEnd(qsizetype from, qsizetype total,
+                                     QByteArrayView incoming) const;
+    qsizetype startBefore(qsizetype position, QByteArrayView incoming) const;
     void store(QByteArrayView bytes);
 
     QByteArray storage_; // allocated at the first append
     qsizetype capacity_;
     qsizetype head_ = 0; // index of the oldest byte in storage_
     qsizetype size_ = 0;
-    int headState_ = 0; // where in a character the oldest byte stands (0: at its start)
-    int tailState_ = 0; // the same after the newest byte
+    // The bytes before the oldest one that begin its character, taken out by the last take;
+    // logical positions below 0 stand for them.
+    QByteArray carry_;
 };

@@ -1,37 +1,48 @@
 #pragma once
 
 #include "port_bank/port_counters.h"
-#include "port_bank/serial_settings.h"
 
 #include <QObject>
 #include <QString>
-#include <QStringDecoder>
-#include <QStringEncoder>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class PortDirectory;
 class PortObserver;
-class QSerialPort;
+class SerialLine;
 
 // One serial-port object of the port bank: a port number, a settings text, an open state,
 // text output and text input. Every operation returns 0 on success or an error number from
-// port_errors.h; a failed operation changes nothing.
+// port_errors.h; a failed operation changes nothing. The line behind it (a device of this
+// machine or a line served over the network) is picked at each open from what the directory
+// names for the port number.
 class SerialPort : public QObject {
     Q_OBJECT
 public:
     // Output that may wait for the line, per port; past it output() fails with OutputFull.
     static constexpr qint64 kOutputLimit = 64 * 1024;
 
+    // Makes the line for a device text; nothing, with the reason in *why, for a text that
+    // names no line.
+    using LineMaker =
+        std::function<std::unique_ptr<SerialLine>(const QString& device, QString* why)>;
+    // The lines of this program: a device of this machine, or a line served over the network
+    // for a device text with a scheme (rfc2217://, tcp://).
+    static std::unique_ptr<SerialLine> makeLine(const QString& device, QString* why);
+
     explicit SerialPort(PortDirectory& directory, QObject* parent = nullptr);
+    SerialPort(PortDirectory& directory, LineMaker makeLine, QObject* parent = nullptr);
     ~SerialPort() override;
 
     // CommPort: 1 to 16. Fails with AlreadyOpen while the port is open.
     std::int32_t setCommPort(int portNumber);
     int commPort() const;
 
-    // Settings: "baud,parity,data,stop". A refused text fails with InvalidValue and leaves the
-    // previous settings in force. On an open port a changed text is applied at once.
+    // Settings: "baud,parity,data,stop". A text that does not parse fails with InvalidValue. A
+    // changed text is asked of the line at once; a line that refuses it (at once, or later for a
+    // far line) leaves the previous text in force, and the refused text then fails with
+    // SettingsFailed until the line opens again.
     std::int32_t setSettings(const QString& text);
     QString settings() const;
 

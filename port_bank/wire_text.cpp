@@ -1,52 +1,8 @@
 #include "port_bank/wire_text.h"
 
+#include "port_bank/gb18030.h"
+
 #include <algorithm>
-
-namespace {
-
-bool isLeadByte(unsigned char byte)
-{
-    return byte >= 0x81 && byte <= 0xFE;
-}
-
-bool isDigitByte(unsigned char byte)
-{
-    return byte >= 0x30 && byte <= 0x39;
-}
-
-// Where the last whole sequence of bytes ends: one byte below 0x81 (or 0xFF); a lead byte with
-// its second byte; or, when the second byte is a digit and the third another lead byte, four
-// bytes. A lead byte and a digit followed by anything else are taken as a pair, as the converter
-// resynchronises after them.
-qsizetype wholeSequencesEnd(QByteArrayView bytes)
-{
-    qsizetype i = 0;
-    while (i < bytes.size()) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        if (!isLeadByte(byte)) {
-            i += 1;
-            continue;
-        }
-        if (i + 1 >= bytes.size())
-            return i;
-        if (!isDigitByte(static_cast<unsigned char>(bytes[i + 1]))) {
-            i += 2;
-            continue;
-        }
-        if (i + 2 >= bytes.size())
-            return i;
-        if (!isLeadByte(static_cast<unsigned char>(bytes[i + 2]))) {
-            i += 2;
-            continue;
-        }
-        if (i + 3 >= bytes.size())
-            return i;
-        i += 4;
-    }
-    return i;
-}
-
-} // namespace
 
 QByteArray encodeForWire(const QString& text)
 {
@@ -82,7 +38,7 @@ QString WireDecoder::decode(QByteArrayView bytes)
         pending.append(bytes);
         input = pending;
     }
-    const qsizetype end = wholeSequencesEnd(input);
+    const qsizetype end = Gb18030::wholeUnitsEnd(input);
     QString text = decoder_.decode(input.first(end));
     unfinished_ = input.sliced(end).toByteArray();
     return text;

@@ -13,7 +13,8 @@ QByteArray encodeForWire(const QString& text);
 // Decodes the bytes of one port as they arrive, in pieces cut anywhere: a character split between
 // two pieces comes out whole with the second. Bytes that are no GB18030 text come out as U+FFFD.
 //
-// The decoder keeps the unfinished end of a piece itself and hands Qt only whole sequences: Qt
+// The decoder keeps the unfinished end of a piece itself and hands Qt only whole units
+// (gb18030.h): Qt
 // 6.4's own carry-over between calls loses a character when it replays a held byte that turns out
 // to be invalid (81 39 31 fed byte by byte came out without the "1").
 class WireDecoder {

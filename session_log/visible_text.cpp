@@ -1,23 +1,10 @@
 #include "session_log/visible_text.h"
 
+#include "port_bank/gb18030.h"
+
 #include <QList>
 
 namespace {
-
-bool isLead(unsigned char byte)
-{
-    return byte >= 0x81 && byte <= 0xFE;
-}
-
-bool isDigit(unsigned char byte)
-{
-    return byte >= 0x30 && byte <= 0x39;
-}
-
-bool isTrail(unsigned char byte)
-{
-    return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFE);
-}
 
 void appendHex(QByteArray& out, unsigned value, int digits)
 {
@@ -82,51 +69,28 @@ void VisibleText::append(QByteArrayView input, QByteArray& out)
         held_.clear();
     }
 
-    const qsizetype n = bytes.size();
     qsizetype i = 0;
-    while (i < n) {
+    while (i < bytes.size()) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
         if (byte < 0x80) {
             appendAscii(out, byte);
             ++i;
             continue;
         }
-        if (!isLead(byte)) { // 0x80 and 0xFF start nothing
-            appendByteEscape(out, byte);
-            ++i;
-            continue;
-        }
-        if (i + 1 >= n) {
+        const Gb18030::Unit unit = Gb18030::unitAt(bytes.sliced(i));
+        if (unit.length == 0) {
             held_ = bytes.sliced(i).toByteArray();
             return;
         }
-        const auto second = static_cast<unsigned char>(bytes[i + 1]);
-        if (isTrail(second)) {
-            appendSequence(bytes.sliced(i, 2), out);
-            i += 2;
-            continue;
+        const QByteArrayView sequence = bytes.sliced(i, unit.length);
+        if (unit.character) {
+            appendSequence(sequence, out);
+        } else {
+            // Bytes that start no character: escaped, and what follows is read afresh.
+            for (char bad : sequence)
+                appendByteEscape(out, static_cast<unsigned char>(bad));
         }
-        if (isDigit(second)) {
-            if (i + 2 >= n) {
-                held_ = bytes.sliced(i).toByteArray();
-                return;
-            }
-            if (isLead(static_cast<unsigned char>(bytes[i + 2]))) {
-                if (i + 3 >= n) {
-                    held_ = bytes.sliced(i).toByteArray();
-                    return;
-                }
-                if (isDigit(static_cast<unsigned char>(bytes[i + 3]))) {
-                    appendSequence(bytes.sliced(i, 4), out);
-                    i += 4;
-                    continue;
-                }
-            }
-        }
-        // A lead byte that no valid sequence follows: it alone is escaped, and the byte after
-        // it may start a character of its own.
-        appendByteEscape(out, byte);
-        ++i;
+        i += unit.length;
     }
 }
 

@@ -12,9 +12,8 @@
 // character becomes "\xNN" and the next byte is read afresh, and the backslash itself is "\\".
 //
 // Bytes come in pieces cut anywhere: an unfinished character at the end of a piece is held and
-// finished by the next piece. Sequences are checked here against the GB18030 structure (one
-// byte below 0x80; a lead byte 81-FE with 40-7E or 80-FE; or lead, 30-39, lead, 30-39); Qt
-// decodes only whole sequences, and a sequence it has no character for is escaped byte by byte.
+// finished by the next piece. Characters are told apart as the decoder does (gb18030.h); Qt
+// decodes only whole ones, and a sequence it has no character for is escaped byte by byte.
 class VisibleText {
 public:
     // Appends the visible form of bytes to out, holding back an unfinished character.

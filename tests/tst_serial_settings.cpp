@@ -1,5 +1,5 @@
 // Settings texts: what the parser takes, with the values it reads, and what it refuses.
-#include "port_bank/serial_settings.h"
+#include "port_bank/lines/serial_settings.h"
 
 #include <QTest>
 

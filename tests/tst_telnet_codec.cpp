@@ -1,7 +1,7 @@
 // The Telnet side of a network port, byte for byte: data both ways, the option negotiation as
 // ser2net runs it, the line settings and the server's answers, and servers that misbehave.
-#include "port_bank/serial_settings.h"
-#include "port_bank/telnet_codec.h"
+#include "port_bank/lines/serial_settings.h"
+#include "port_bank/lines/telnet_codec.h"
 
 #include <QTest>
 #include <initializer_list>

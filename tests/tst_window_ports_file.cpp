@@ -2,7 +2,7 @@
 // line with its file and line number, and --port overriding the file.
 #include "main_window/command_line.h"
 #include "main_window/ports_file.h"
-#include "port_bank/network_address.h"
+#include "port_bank/lines/network_address.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,7 @@
-// GB18030 on the wire: commands encode byte for byte, and received bytes decode the same however
-// the driver's reads cut them, a character split between reads included.
+// GB18030 on the wire: commands encode byte for byte, received bytes decode the same however
+// the driver's reads cut them, a character split between reads included, and the one rule of
+// where characters begin is the one Qt's converter follows.
+#include "port_bank/gb18030.h"
 #include "port_bank/wire_text.h"
 
 #include <QtTest>
@@ -10,6 +12,7 @@ private slots:
     void decodesTheSameHoweverTheBytesAreCut_data();
     void decodesTheSameHoweverTheBytesAreCut();
     void commandsEncodeByteForByte();
+    void unitsAreWhatTheConverterReads();
 };
 
 void TestWireText::decodesTheSameHoweverTheBytesAreCut_data()
@@ -64,6 +67,34 @@ void TestWireText::commandsEncodeByteForByte()
                                                             "7"));
     QCOMPARE(encodeForWire(QString(QChar(0xDC00))), QByteArray("\x1a"));
     QCOMPARE(encodeForWire(QString::fromUcs4(U"\U00020000")), QByteArray("\x95\x32\x82\x36"));
+}
+
+void TestWireText::unitsAreWhatTheConverterReads()
+{
+    // Every string of up to four bytes from the bytes where the rule's cases part: decoded
+    // whole, it reads as its units decoded one by one, a unit that is no character as U+FFFD.
+    const QByteArray alphabet("\x00\x30\x39\x3a\x40\x7e\x7f\x80\x81\xa1\xfe\xff", 12);
+    QStringDecoder qt("GB18030", QStringConverter::Flag::Stateless);
+    for (int length = 1; length <= 4; ++length) {
+        int count = 1;
+        for (int i = 0; i < length; ++i)
+            count *= int(alphabet.size());
+        for (int n = 0; n < count; ++n) {
+            QByteArray bytes;
+            for (int i = 0, rest = n; i < length; ++i, rest /= int(alphabet.size()))
+                bytes.append(alphabet[rest % alphabet.size()]);
+            bytes.append('!');
+            QString byUnits;
+            for (qsizetype at = 0; at < bytes.size();) {
+                const Gb18030::Unit unit = Gb18030::unitAt(QByteArrayView(bytes).sliced(at));
+                QVERIFY(unit.length > 0);
+                byUnits += unit.character ? QString(qt.decode(bytes.mid(at, unit.length)))
+                                          : QStringLiteral("\uFFFD");
+                at += unit.length;
+            }
+            QCOMPARE(byUnits, qt.decode(bytes));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestWireText)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "port_bank/serial_settings.h"
+#include "port_bank/lines/serial_settings.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -53,7 +53,7 @@ public:
     QByteArray encodeData(QByteArrayView data) const;
 
     // SET-BAUDRATE, SET-DATASIZE, SET-PARITY and SET-STOPSIZE for these settings. Forgets what
-    // the server reported before, so that answer() judges the answers to these requests.
+    // the server reported before, so that judge() weighs the answers to these requests.
     QByteArray settingsRequests(const SerialSettings& settings);
 
     // Bytes from the server. Line data is appended to data, our answers to the negotiation to

@@ -1,4 +1,4 @@
-#include "port_bank/device_lock.h"
+#include "port_bank/lines/device_lock.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "port_bank/network_address.h"
+#include "port_bank/lines/network_address.h"
 
 #include <QHostAddress>
 

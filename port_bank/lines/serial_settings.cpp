@@ -1,4 +1,4 @@
-#include "port_bank/serial_settings.h"
+#include "port_bank/lines/serial_settings.h"
 
 #include <QStringList>
 

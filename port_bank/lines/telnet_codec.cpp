@@ -1,4 +1,4 @@
-#include "port_bank/telnet_codec.h"
+#include "port_bank/lines/telnet_codec.h"
 
 #include <utility>
 

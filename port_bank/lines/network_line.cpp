@@ -1,0 +1,355 @@
+#include "port_bank/lines/network_line.h"
+
+#include "port_bank/lines/raw_tcp_protocol.h"
+#include "port_bank/lines/rfc2217_protocol.h"
+#include "port_bank/lines/socket_tuning.h"
+
+#include <utility>
+
+namespace {
+
+// What ser2net writes to a client it turns away because the line is taken, before it closes.
+const QByteArray kInUseNotices[] = {QByteArrayLiteral("Port already in use\r\n"),
+                                    QByteArrayLiteral("Port's device already in use\r\n")};
+
+bool isUnreachable(QAbstractSocket::SocketError error)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+    case QAbstractSocket::HostNotFoundError:
+    case QAbstractSocket::NetworkError:
+    case QAbstractSocket::SocketTimeoutError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::unique_ptr<LineProtocol> protocolFor(NetworkAddress::Protocol protocol)
+{
+    if (protocol == NetworkAddress::Protocol::Rfc2217)
+        return std::make_unique<Rfc2217Protocol>();
+    return std::make_unique<RawTcpProtocol>();
+}
+
+} // namespace
+
+NetworkLine::NetworkLine(const NetworkAddress& address, const QString& name, QObject* parent)
+    : SerialLine(parent), address_(address),
+      name_(name.isEmpty() ? QStringLiteral("%1:%2").arg(address.host).arg(address.port) : name),
+      protocol_(protocolFor(address.protocol))
+{
+    for (QTimer* timer : {&deadline_, &settle_, &settingsDeadline_})
+        timer->setSingleShot(true);
+    connect(&socket_, &QTcpSocket::connected, this, &NetworkLine::onConnected);
+    connect(&socket_, &QTcpSocket::readyRead, this, &NetworkLine::onReadyRead);
+    connect(&socket_, &QTcpSocket::errorOccurred, this, &NetworkLine::onSocketError);
+    connect(&socket_, &QTcpSocket::disconnected, this,
+            [this] { onSocketError(QAbstractSocket::RemoteHostClosedError); });
+    connect(&deadline_, &QTimer::timeout, this, &NetworkLine::onDeadline);
+    connect(&settle_, &QTimer::timeout, this, &NetworkLine::goUpWhenReady);
+    connect(&settingsDeadline_, &QTimer::timeout, this, [this] {
+        awaitingAnswer_ = false;
+        emit settingsAnswered(false);
+    });
+}
+
+NetworkLine::~NetworkLine()
+{
+    socket_.disconnect(this);
+    socket_.abort();
+}
+
+SerialLine::Opening NetworkLine::open(const SerialSettings& settings)
+{
+    connectToLine(settings);
+    switch (outcome_) {
+    case Outcome::InUse:
+        return Opening::InUse;
+    case Outcome::Failed:
+        return Opening::Failed;
+    case Outcome::None:        // the first connection is still under way
+    case Outcome::Connected:   // closed by us since
+    case Outcome::Unreachable: // nothing listens, unknown host, no answer
+    case Outcome::Lost:
+        break;
+    }
+    return Opening::NoSuchDevice;
+}
+
+bool NetworkLine::connectToLine(const SerialSettings& settings)
+{
+    if (state_ != State::Idle)
+        return false;
+    if (lastStart_.isValid() && lastStart_.elapsed() < kRetryMs)
+        return false;
+    lastStart_.start();
+    ++attempts_;
+    opening_ = protocol_->start();
+    held_.clear();
+    asked_ = settings;
+    state_ = State::Connecting;
+    deadline_.start(kConnectTimeoutMs);
+    // Names are looked up by Qt on a thread of its own; the call returns at once. Unbuffered:
+    // a command goes to the socket at once, and only what it does not take waits in Qt's
+    // queue; and Qt reads nothing ahead, so a flooding server is held back by TCP itself.
+    socket_.connectToHost(address_.host, address_.port,
+                          QIODevice::ReadWrite | QIODevice::Unbuffered);
+    return true;
+}
+
+void NetworkLine::onConnected()
+{
+    if (state_ != State::Connecting)
+        return;
+    state_ = State::Negotiating;
+    tuneLineSocket(socket_);
+    deadline_.start(kNegotiationTimeoutMs);
+    settle_.start(kSettleMs);
+    if (!opening_.isEmpty() && !send(std::exchange(opening_, QByteArray())))
+        return;
+    if (protocol_->takesSettings())
+        sendSettings();
+}
+
+void NetworkLine::onReadyRead()
+{
+    // Unbuffered, Qt learns of the server's close only from a read: a read event with nothing
+    // to read is the close. (A read that finds nothing yet would leave Qt's notifier off.)
+    if (socket_.bytesAvailable() == 0)
+        socket_.read(1);
+    else
+        readChunk();
+    if (state_ != State::Idle && socket_.state() == QAbstractSocket::UnconnectedState)
+        onSocketError(socket_.error());
+}
+
+// One chunk a read event: what is left raises the next one, after other events had a turn.
+void NetworkLine::readChunk()
+{
+    qint64 taken = 0;
+    while (state_ != State::Idle && taken < kReadBound && socket_.bytesAvailable() > 0) {
+        const QByteArray chunk = socket_.read(qMin(kReadBound - taken, socket_.bytesAvailable()));
+        if (chunk.isEmpty() || !takeChunk(chunk))
+            return;
+        taken += chunk.size();
+    }
+}
+
+// False when the connection has ended on the way.
+bool NetworkLine::takeChunk(const QByteArray& chunk)
+{
+    const bool tookSettings = protocol_->takesSettings();
+    QByteArray data;
+    QByteArray replies;
+    const bool sound = protocol_->receive(chunk, data, replies);
+    // The data first: a server that refuses us writes why and closes, and the write of a reply
+    // may be what finds it gone.
+    if (!data.isEmpty())
+        takeData(std::move(data));
+    if (state_ == State::Idle || (!replies.isEmpty() && !send(replies)))
+        return false;
+    if (!sound || (protocol_->refused() && state_ != State::Up)) {
+        fail(Outcome::Failed, protocol_->errorString());
+        return false;
+    }
+    if (!tookSettings && protocol_->takesSettings())
+        sendSettings();
+    if (state_ == State::Idle)
+        return false;
+    checkSettingsAnswer();
+    goUpWhenReady();
+    return state_ != State::Idle;
+}
+
+void NetworkLine::takeData(QByteArray bytes)
+{
+    if (state_ == State::Up) {
+        emit dataArrived(bytes);
+        return;
+    }
+    held_.append(bytes);
+    // A server may talk before the line is ours (a refusal notice, then anything): what it may
+    // say before that is bounded whatever the protocol.
+    if (held_.size() > kEarlyDataLimit)
+        fail(Outcome::Failed,
+             QStringLiteral("the server sent more than %1 bytes before the line was ready")
+                 .arg(kEarlyDataLimit));
+}
+
+// Anything but the start of the server's refusal is the line talking.
+bool NetworkLine::talking() const
+{
+    return !held_.isEmpty() && !heldIsInUseNotice(false);
+}
+
+bool NetworkLine::heldIsInUseNotice(bool complete) const
+{
+    for (const QByteArray& notice : kInUseNotices) {
+        const QByteArray text = notice.chopped(2); // with or without its line end
+        if (complete ? held_.startsWith(text)
+                     : (held_.size() <= notice.size() ? notice.startsWith(held_)
+                                                      : held_.startsWith(notice)))
+            return true;
+    }
+    return false;
+}
+
+void NetworkLine::goUpWhenReady()
+{
+    if (state_ == State::Negotiating && protocol_->ready(!settle_.isActive(), talking()))
+        goUp();
+}
+
+void NetworkLine::goUp()
+{
+    state_ = State::Up;
+    outcome_ = Outcome::Connected;
+    error_.clear();
+    deadline_.stop();
+    settle_.stop();
+    emit up();
+    if (state_ == State::Up && !held_.isEmpty())
+        emit dataArrived(std::exchange(held_, QByteArray()));
+}
+
+void NetworkLine::onSocketError(QAbstractSocket::SocketError error)
+{
+    switch (state_) {
+    case State::Idle:
+        return;
+    case State::Connecting:
+        endAttempt(isUnreachable(error) ? Outcome::Unreachable : Outcome::Failed,
+                   socket_.errorString());
+        return;
+    case State::Negotiating:
+    case State::Up:
+        break;
+    }
+    // What the server wrote before it closed (a refusal, a last reply) is read first.
+    readChunk();
+    if (state_ == State::Negotiating) {
+        if (heldIsInUseNotice(true))
+            endAttempt(Outcome::InUse, QStringLiteral("the server says the line is in use"));
+        else
+            endAttempt(Outcome::Failed,
+                       QStringLiteral("the server closed the connection before the line was "
+                                      "ready (%1)")
+                           .arg(socket_.errorString()));
+    } else if (state_ == State::Up) {
+        loseConnection(socket_.errorString());
+    }
+}
+
+void NetworkLine::loseConnection(const QString& why)
+{
+    state_ = State::Idle;
+    outcome_ = Outcome::Lost;
+    error_ = why;
+    stopTimers();
+    socket_.abort();
+    emit lost();
+}
+
+// A connection that was up is lost; one still on its way ends with the outcome.
+void NetworkLine::fail(Outcome outcome, const QString& why)
+{
+    if (state_ == State::Up)
+        loseConnection(why);
+    else
+        endAttempt(outcome, why);
+}
+
+void NetworkLine::onDeadline()
+{
+    if (state_ == State::Connecting)
+        endAttempt(Outcome::Unreachable,
+                   QStringLiteral("no connection within %1 ms").arg(kConnectTimeoutMs));
+    else if (state_ == State::Negotiating)
+        endAttempt(Outcome::Failed, QStringLiteral("the server did not make the line ready "
+                                                   "within %1 ms")
+                                        .arg(kNegotiationTimeoutMs));
+}
+
+void NetworkLine::endAttempt(Outcome outcome, const QString& why)
+{
+    state_ = State::Idle;
+    outcome_ = outcome;
+    error_ = why;
+    stopTimers();
+    held_.clear();
+    socket_.abort();
+    if (outcome == Outcome::Failed)
+        emit warning(QStringLiteral("%1: %2").arg(name_, why));
+    emit attemptFailed();
+}
+
+void NetworkLine::stopTimers()
+{
+    deadline_.stop();
+    settle_.stop();
+    settingsDeadline_.stop();
+    awaitingAnswer_ = false;
+}
+
+// An unbuffered socket keeps nothing back: what it took is on its way.
+qint64 NetworkLine::write(const QByteArray& bytes)
+{
+    return state_ == State::Up && send(protocol_->encode(bytes)) ? 0 : -1;
+}
+
+// Unbuffered, a write that fails (the server has gone) raises no signal: it ends the
+// connection here.
+bool NetworkLine::send(const QByteArray& bytes)
+{
+    if (socket_.write(bytes) == bytes.size())
+        return true;
+    if (state_ != State::Idle)
+        onSocketError(socket_.error());
+    return false;
+}
+
+qint64 NetworkLine::bytesToWrite() const
+{
+    return state_ == State::Up ? socket_.bytesToWrite() : 0;
+}
+
+void NetworkLine::applySettings(const SerialSettings& settings)
+{
+    asked_ = settings;
+    if (state_ != State::Idle && protocol_->takesSettings())
+        sendSettings();
+}
+
+void NetworkLine::sendSettings()
+{
+    const QByteArray requests = protocol_->settingsRequests(asked_);
+    if (!requests.isEmpty() && !send(requests))
+        return;
+    awaitingAnswer_ = true;
+    settingsDeadline_.start(kSettingsTimeoutMs);
+    checkSettingsAnswer();
+}
+
+void NetworkLine::checkSettingsAnswer()
+{
+    if (!awaitingAnswer_)
+        return;
+    const LineProtocol::Answer answer = protocol_->answer(asked_);
+    if (answer == LineProtocol::Answer::Waiting)
+        return;
+    awaitingAnswer_ = false;
+    settingsDeadline_.stop();
+    emit settingsAnswered(answer == LineProtocol::Answer::Accepted);
+}
+
+qint64 NetworkLine::close()
+{
+    if (state_ == State::Idle)
+        return 0;
+    state_ = State::Idle;
+    stopTimers();
+    held_.clear();
+    socket_.abort();
+    return 0;
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "port_bank/lines/serial_settings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// One serial line, wherever it is: a device of this machine or a line served over the network.
+// A line is made for one device text and opened, written, read and closed through this face;
+// what happens on it later arrives as the signals below, whatever the line.
+class SerialLine : public QObject {
+    Q_OBJECT
+public:
+    enum class Opening {
+        Opened,       // up now: up() has been emitted
+        NoSuchDevice, // nothing behind the device text (a far line: not yet up, or not there)
+        InUse,        // held by another program or client
+        Failed,       // anything else; warning() has said what
+    };
+
+    // What a line takes from its device or connection between two reads at most: more would
+    // only push out of the port's receive bound what was just taken.
+    static constexpr qsizetype kReadBound = 64 * 1024;
+
+    using QObject::QObject;
+
+    // Opens the line with these settings, or goes on opening it: a far line comes up later, by
+    // up(). Called again while opening, it says how the latest attempt ended.
+    virtual Opening open(const SerialSettings& settings) = 0;
+    virtual bool isUp() const = 0;
+
+    // Asks for new settings; the answer comes as settingsAnswered(), at once or later.
+    virtual void applySettings(const SerialSettings& settings) = 0;
+
+    // Line data out. Returns how many of the bytes wait in this program's queue (they leave it
+    // as written() says), or -1 when the line refused them (a loss is reported by lost()).
+    virtual qint64 write(const QByteArray& bytes) = 0;
+    // Bytes handed to write() and not yet on their way out of this program.
+    virtual qint64 bytesToWrite() const = 0;
+    // Reports what the line holds beyond what it has reported, so that a read gets everything
+    // received so far even when the event loop has not run since.
+    virtual void collect() {}
+
+    // Lets the line go at once; pending output is dropped. Returns how many bytes that had left
+    // this program's queue the driver still held and dropped with it.
+    virtual qint64 close() = 0;
+
+signals:
+    void up();
+    void dataArrived(const QByteArray& bytes);
+    // Bytes of this program's queue that are now on their way, oldest first.
+    void written(qint64 bytes);
+    // The line went away while up; it is closed again once close() is called.
+    void lost();
+    // The far end's word on the settings asked last: in force, or refused (the line then runs
+    // on with what it had, or with what the far end chose).
+    void settingsAnswered(bool accepted);
+    // Something went wrong that the operator may want to know; said once per cause by the port.
+    void warning(const QString& message);
+};

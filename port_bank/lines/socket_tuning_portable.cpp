@@ -1,0 +1,10 @@
+#include "port_bank/lines/socket_tuning.h"
+
+#include <QAbstractSocket>
+#include <QVariant>
+
+// Where the system's keepalive timing cannot be set per socket, its own timing holds.
+void tuneLineSocket(QAbstractSocket& socket)
+{
+    socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+}
