@@ -37,7 +37,7 @@ Result runSweep(const QMap<int, QString>& links, int checkMs, double seconds)
         return result;
     result.record = std::make_unique<RunRecord>(wallClockMs(), wallClockMs);
     StatusCheck check(form.portBank(), *result.record, {checkMs, 1000, std::nullopt},
-                      [&] { return form.Text1[6]->text(); });
+                      [&] { return form.presetBox(6)->text(); });
     QObject::connect(&check, &StatusCheck::judged, [&](const CheckJudgement&, qint64 ns) {
         result.queryToVerdictMs.push_back(double(ns) / 1e6);
     });

@@ -106,11 +106,11 @@ int main(int argc, char* argv[])
                       UnattendedRun::Hooks{[&window, queryPreset] {
                                                return queryPreset < 0
                                                           ? QString()
-                                                          : window.Text1[queryPreset]->text();
+                                                          : window.presetBox(queryPreset)->text();
                                            },
-                                           [&window] { window.Command4_Click(); },
-                                           [&window] { window.Command6_Click(); },
-                                           [&window] { window.Command3_Click(); }},
+                                           [&window] { window.clickSweep(); },
+                                           [&window] { window.clickFastSweep(); },
+                                           [&window] { window.clickExit(); }},
                       wallClockMs);
     QObject::connect(&window, &Form1::openingPassRan, &run, &UnattendedRun::openingPassRan);
     if (line.unattended.checkMs > 0) {
@@ -148,7 +148,7 @@ int main(int argc, char* argv[])
                 std::fprintf(stderr, "lightbench: run report: %s\n", why.toLocal8Bit().constData());
         }
         exitSignals.reportWritten();
-        window.Command3_Click();
+        window.clickExit();
     });
     if (!line.reportFile.isEmpty())
         exitSignals.holdSecondSignal();

@@ -42,32 +42,32 @@ void TestWindowUnattended::timedTicksInTheWaitAreSkippedAndPressesWait()
     PtyPeer one, two;
     WindowBench bench({{1, one.linkPath()}, {2, two.linkPath()}});
     Form1& form = bench.form;
-    form.Timer3_Timer();
+    form.openingPass();
     RunRecord record(wallClockMs(), wallClockMs);
     StatusCheck check(form.portBank(), record, {0, 300, std::nullopt},
-                      [&] { return form.Text1[6]->text(); });
+                      [&] { return form.presetBox(6)->text(); });
 
-    form.Text8->setText(QStringLiteral("20"));
-    form.Command4_Click();
+    form.sweepIntervalBox()->setText(QStringLiteral("20"));
+    form.clickSweep();
     QByteArray wire;
     QTRY_VERIFY((wire += one.readAvailable()).count('.') >= 3);
-    form.Command4_Click(); // stopped for a moment, so that the query follows a whole command
+    form.clickSweep(); // stopped for a moment, so that the query follows a whole command
     wire += one.readAvailable(50);
-    const QString before = form.Text9->text();
-    form.Command4_Click();
+    const QString before = form.currentChannelBox()->text();
+    form.clickSweep();
 
     // Nobody answers: the check waits its whole timeout while the sweep ticks on.
     QByteArray atVerdict;
     QString channelAtVerdict;
     connect(&check, &StatusCheck::judged, this, [&](const CheckJudgement& judgement) {
         QCOMPARE(judgement.outcomes[0], CheckJudgement::Outcome::Missed);
-        channelAtVerdict = form.Text9->text();
+        channelAtVerdict = form.currentChannelBox()->text();
         atVerdict = one.readAvailable();
     });
     check.runCheck();
     QVERIFY(check.isWaiting());
-    form.Text1[0]->setText(QStringLiteral(":::ZAVA."));
-    form.Command1[0]->click();
+    form.presetBox(0)->setText(QStringLiteral(":::ZAVA."));
+    form.presetButton(0)->click();
     QCOMPARE(one.readAvailable(100), QByteArray(":::G")); // nothing but the query meanwhile
     QTRY_VERIFY(!check.isWaiting());
 
@@ -88,10 +88,10 @@ void TestWindowUnattended::fastSweepCarriesOnAroundTheQueries()
     WindowBench bench(
         {{1, peers[0].linkPath()}, {2, peers[1].linkPath()}, {3, peers[2].linkPath()}});
     Form1& form = bench.form;
-    form.Timer3_Timer();
+    form.openingPass();
     RunRecord record(wallClockMs(), wallClockMs);
     StatusCheck check(form.portBank(), record, {100, 1000, std::nullopt},
-                      [&] { return form.Text1[6]->text(); });
+                      [&] { return form.presetBox(6)->text(); });
 
     QByteArray streams[3];
     int judged = 0;
@@ -107,7 +107,7 @@ void TestWindowUnattended::fastSweepCarriesOnAroundTheQueries()
     connect(&check, &StatusCheck::judged, this, [&] {
         if (++judged == 3) {
             check.stop();
-            form.Command6_Click(); // off: the running loop ends at its next test
+            form.clickFastSweep(); // off: the running loop ends at its next test
         }
         // Nothing was sent in the wait, and nothing piled up to be sent at its end.
         streams[0] += peers[0].readAvailable();
@@ -115,7 +115,7 @@ void TestWindowUnattended::fastSweepCarriesOnAroundTheQueries()
     });
     controllers.start(1);
     check.start();
-    form.Command6_Click(); // runs until the third verdict
+    form.clickFastSweep(); // runs until the third verdict
     QTRY_COMPARE((streams[0] += peers[0].readAvailable()).count(":::G"), 3);
 
     // Every port got the same stream: the sweep's commands in their order, the queries between.
@@ -141,9 +141,10 @@ void TestWindowUnattended::fastSweepCarriesOnAroundTheQueries()
         const PortRunRecord& port = record.port(index);
         return checkCountsText(port.checks(), port.missedCount(), port.differedCount());
     });
-    form.Timer2_Timer();
-    QVERIFY(form.Text4->text().contains(QStringLiteral("G:NO\r\n")));
-    QVERIFY(form.Label9[2]->toolTip().endsWith(QStringLiteral(", 查询 3 次, 未应答 0, 不一致 3")));
+    form.receivePoll();
+    QVERIFY(form.receiveLog()->text().contains(QStringLiteral("G:NO\r\n")));
+    QVERIFY(
+        form.statusLabel(2)->toolTip().endsWith(QStringLiteral(", 查询 3 次, 未应答 0, 不一致 3")));
 }
 
 QTEST_MAIN(TestWindowUnattended)
