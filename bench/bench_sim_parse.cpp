@@ -203,10 +203,10 @@ Rate lightbenchFullSpeed(double seconds)
         for (int i = 0; i < kPorts; ++i)
             atEnd += peers.commands(i);
         elapsed = secondsSince(start);
-        QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&form, &Form1::clickFastSweep, Qt::QueuedConnection);
         loop.quit();
     });
-    QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&form, &Form1::clickFastSweep, Qt::QueuedConnection);
     loop.exec();
     peers.stop();
     Rate rate;
@@ -266,10 +266,10 @@ Together lightbenchAgainstSimulator(double seconds)
         QTimer::singleShot(500 + int(seconds * 1000), Qt::PreciseTimer, &form, [&] {
             atEnd = accepted();
             elapsed = secondsSince(start);
-            QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
+            QMetaObject::invokeMethod(&form, &Form1::clickFastSweep, Qt::QueuedConnection);
             loop.quit();
         });
-        QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&form, &Form1::clickFastSweep, Qt::QueuedConnection);
         loop.exec();
         const qint64 atStop = accepted();
         // Until the window has handed everything over and the simulator has parsed it.

@@ -87,10 +87,10 @@ inline void driveFastSweep(Form1& form, int warmUpMs, double seconds,
     QTimer::singleShot(warmUpMs, Qt::PreciseTimer, &form, atStart);
     QTimer::singleShot(warmUpMs + int(seconds * 1000), Qt::PreciseTimer, &form, [&] {
         atEnd();
-        QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&form, &Form1::clickFastSweep, Qt::QueuedConnection);
         loop.quit(); // takes effect once the click handler that runs the sweep has returned
     });
-    QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&form, &Form1::clickFastSweep, Qt::QueuedConnection);
     loop.exec();
     if (form.fastSweepButton()->tag() != QStringLiteral("0"))
         std::printf("  the fast sweep did not stop (run flag \"%s\")\n",

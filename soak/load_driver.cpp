@@ -162,7 +162,7 @@ void LoadDriver::toggleFastSweep()
 {
     // Its click runs the sweep's loop, which returns only when clicked again: it has to come
     // through the event queue, as the operator's click would.
-    QMetaObject::invokeMethod(&form_, "clickFastSweep", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&form_, &Form1::clickFastSweep, Qt::QueuedConnection);
     fastOn_ = !fastOn_;
     ++fastToggles_;
     if (running_)

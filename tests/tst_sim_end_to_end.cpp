@@ -101,11 +101,11 @@ void TestSimEndToEnd::fastSweepLeavesItsLastRangeOn()
             enough = enough && rig.controller(port).accepted() >= 80;
         if (enough && !clicked) {
             clicked = true;
-            QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
+            QMetaObject::invokeMethod(&form, &Form1::clickFastSweep, Qt::QueuedConnection);
         }
     });
     watcher.start(1);
-    QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&form, &Form1::clickFastSweep, Qt::QueuedConnection);
     QTRY_VERIFY_WITH_TIMEOUT(clicked, 20000);
     watcher.stop();
     // Until all three have taken the same number of commands and nothing more arrives.

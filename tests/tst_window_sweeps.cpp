@@ -21,11 +21,11 @@ struct Bench : WindowBench {
 };
 
 // Starts the fast sweep with a click through the window's event system and collects what the
-// peer receives; once stopWhen() holds, clicks `stopSlot` (inside the sweep's own yield, as the
+// peer receives; once stopWhen() holds, calls `stopSlot` (inside the sweep's own yield, as the
 // operator's click would be) and returns everything received once the port has sent it all.
 QByteArray runFastSweep(Form1& form, PtyPeer& peer,
                         const std::function<bool(const QByteArray&)>& stopWhen,
-                        const char* stopSlot)
+                        void (Form1::*stopSlot)())
 {
     QByteArray received;
     bool clicked = false;
@@ -38,7 +38,7 @@ QByteArray runFastSweep(Form1& form, PtyPeer& peer,
         }
     });
     watcher.start(1);
-    QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&form, &Form1::clickFastSweep, Qt::QueuedConnection);
     // The sweep runs inside this wait, so once it returns the sweep has stopped.
     if (!QTest::qWaitFor([&] { return clicked; }, 10000))
         return received;
@@ -150,7 +150,7 @@ void TestWindowSweeps::fastSweepRunsInItsOwnLoopUntilClickedAgain()
     const QByteArray expected = fastCommands(1, 40);
     const QByteArray received = runFastSweep(
         bench.form, peer, [&](const QByteArray& got) { return got.size() >= expected.size(); },
-        "clickFastSweep");
+        &Form1::clickFastSweep);
     QCOMPARE(bench.form.fastSweepButton()->tag(), QStringLiteral("0"));
     QVERIFY(received.startsWith(expected));
     // The command after the stop is one whole command: nothing torn, nothing after it.
@@ -162,7 +162,8 @@ void TestWindowSweeps::fastSweepRunsInItsOwnLoopUntilClickedAgain()
 
     // Switched on again, it continues with the next channel.
     const QByteArray more = runFastSweep(
-        bench.form, peer, [](const QByteArray& got) { return !got.isEmpty(); }, "clickFastSweep");
+        bench.form, peer, [](const QByteArray& got) { return !got.isEmpty(); },
+        &Form1::clickFastSweep);
     QVERIFY2(more.startsWith(fastCommands(sent + 1, 1)),
              qPrintable(QString("sent %1, then %2").arg(sent).arg(QString(more.left(60)))));
 }
@@ -172,7 +173,8 @@ void TestWindowSweeps::exitDuringTheFastSweepSendsNothingMore()
     PtyPeer peer;
     Bench bench({{1, peer.linkPath()}});
     const QByteArray received = runFastSweep(
-        bench.form, peer, [](const QByteArray& got) { return got.size() > 1000; }, "clickExit");
+        bench.form, peer, [](const QByteArray& got) { return got.size() > 1000; },
+        &Form1::clickExit);
     QVERIFY(!bench.form.isVisible());
     QVERIFY(!bench.form.portBank().port(0).isOpen());
     QCOMPARE(peer.readAvailable(100), QByteArray());
