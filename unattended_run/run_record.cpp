@@ -86,7 +86,8 @@ void RunRecord::portEvent(int index, Event event, const QString& detail)
     case Event::InUse:
         port.bind(detail, reachNow());
         break;
-    case Event::Dropped:
+    case Event::Dropped:   // received bytes: no change to the up time
+    case Event::Discarded: // unsent output at a close: no change to the up time
         break;
     }
 }
