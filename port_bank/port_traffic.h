@@ -28,23 +28,23 @@ public:
     void setObserver(PortObserver* observer, int index);
     const PortCounters& counters() const { return counters_; }
 
-    // The link is open: the receive stream starts afresh. Reports Opened, or Returned for the
+    // The line is up: the receive stream starts afresh. Reports Opened, or Returned for the
     // first open after a loss. portNumber names the port in warnings.
     void opened(int portNumber, const QString& device, const QString& settings);
-    // The link went away while open.
+    // The line went away while open.
     void lost(const QString& device);
-    // One command, exactly the bytes handed to the link, which took all of them.
+    // One command, exactly the bytes handed to the line, which took all of them.
     void sent(const QByteArray& bytes);
-    // One command whose last `waiting` bytes wait in the link's output queue: it is counted and
+    // One command whose last `waiting` bytes wait in the line's output queue: it is counted and
     // told as sent once written() has passed them on, and never when the queue is thrown away.
     void queued(const QByteArray& bytes, qint64 waiting);
-    // Bytes of the output queue that the link has now passed on, oldest first.
+    // Bytes of the output queue that the line has now passed on, oldest first.
     void written(qint64 bytes);
-    // The link closes and throws its output queue away: the commands still waiting in it are
+    // The line closes and throws its output queue away: the commands still waiting in it are
     // reported once as discarded (bytes and commands), with driverBytes, bytes the driver held
     // (already counted as sent) and threw away too.
     void discardWaiting(qint64 driverBytes);
-    // Bytes as taken from the link, before decoding.
+    // Bytes as taken from the line, before decoding.
     void received(const QByteArray& bytes);
     // Everything received since the last take, as text. Bytes that the bound dropped meanwhile
     // are reported here, once per take; a character cut by the drop is never half decoded.
