@@ -73,8 +73,9 @@ void Form1::Form_Load()
 // with the interval box at 1 ms the pass runs a thousand times a second.
 void Form1::showToolTip(int index)
 {
+    const SerialPort& port = bank_.port(index);
     const QString tip =
-        statusToolTip(index + 1, bank_.devicePath(index), bank_.port(index).counters());
+        statusToolTip(index + 1, bank_.devicePath(index), port.counters(), port.problem());
     if (tip != Label9[index]->toolTip())
         Label9[index]->setToolTip(tip);
 }

@@ -74,6 +74,10 @@ public:
     // The device this object has open, or would open for its port number.
     QString devicePath() const;
 
+    // Why the port last failed to open or lost its line, in the words of whoever said so (the
+    // system, the server); "" while open or when nothing went wrong.
+    QString problem() const;
+
     // What this port has sent, received, dropped and lost since the program started.
     const PortCounters& counters() const;
     // Tells observer (nullptr: nobody) of this port's traffic and events, as port index.

@@ -35,8 +35,11 @@ public:
 
     // Line data out; false when the line refused it (a loss is reported by lost()).
     virtual bool write(const QByteArray& bytes) = 0;
-    // Bytes handed to write() and not yet on their way out of this program.
+    // Bytes handed to write() that are not yet on the line, as far as the line can tell.
     virtual qint64 bytesToWrite() const = 0;
+    // Whether the settings asked reach the line (a raw TCP connection carries none: the server
+    // keeps its own).
+    virtual bool carriesSettings() const { return true; }
     // Reports what the line holds beyond what it has reported, so that a read gets everything
     // received so far even when the event loop has not run since.
     virtual void collect() {}
