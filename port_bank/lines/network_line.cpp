@@ -2,35 +2,12 @@
 
 #include "port_bank/lines/raw_tcp_protocol.h"
 #include "port_bank/lines/rfc2217_protocol.h"
+#include "port_bank/lines/server_notice.h"
 #include "port_bank/lines/socket_tuning.h"
 
 #include <utility>
 
-// What ser2net writes to a client it turns away, before it closes: the line is taken, or its
-// device cannot be opened (the rest of that line says why).
-struct ServerNotice {
-    QByteArray text;
-    NetworkLine::Outcome outcome;
-};
-
 namespace {
-
-const ServerNotice kServerNotices[] = {
-    {QByteArrayLiteral("Port already in use"), NetworkLine::Outcome::InUse},
-    {QByteArrayLiteral("Port's device already in use"), NetworkLine::Outcome::InUse},
-    {QByteArrayLiteral("Device open failure: "), NetworkLine::Outcome::Failed},
-};
-
-// The first line of what a server said, fit for a warning: printable ASCII, bounded.
-QString serverWords(const QByteArray& said)
-{
-    QByteArray line = said.left(said.indexOf('\n')).left(200).trimmed();
-    for (char& c : line) {
-        if (c < ' ' || c > '~')
-            c = '?';
-    }
-    return QString::fromLatin1(line);
-}
 
 bool isUnreachable(QAbstractSocket::SocketError error)
 {
@@ -214,18 +191,7 @@ void NetworkLine::takeData(QByteArray bytes)
 // Anything but the start of a server's notice is the line talking.
 bool NetworkLine::talking() const
 {
-    return !held_.isEmpty() && !heldNotice(false);
-}
-
-// complete: the notice's text has arrived whole; otherwise what arrived may still become it.
-const ServerNotice* NetworkLine::heldNotice(bool complete) const
-{
-    for (const ServerNotice& notice : kServerNotices) {
-        if (held_.startsWith(notice.text) ||
-            (!complete && (notice.text + "\r\n").startsWith(held_)))
-            return &notice;
-    }
-    return nullptr;
+    return !held_.isEmpty() && serverNoticeIn(held_, false) == ServerNotice::None;
 }
 
 void NetworkLine::goUpWhenReady()
@@ -264,8 +230,7 @@ void NetworkLine::onSocketError(QAbstractSocket::SocketError error)
     // What the server wrote before it closed (a refusal, a last reply) is read first.
     readChunk();
     if (state_ == State::Negotiating) {
-        const ServerNotice* notice = heldNotice(true);
-        if (notice && notice->outcome == Outcome::InUse)
+        if (serverNoticeIn(held_, true) == ServerNotice::InUse)
             endAttempt(Outcome::InUse, QStringLiteral("the server says the line is in use"));
         else
             endAttempt(Outcome::Failed, closedBeforeReady());

@@ -94,7 +94,6 @@ private:
     void stopTimers();
     void sendSettings();
     void checkSettingsAnswer();
-    const struct ServerNotice* heldNotice(bool complete) const;
 
     NetworkAddress address_;
     QString name_;
