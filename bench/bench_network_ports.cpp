@@ -4,7 +4,7 @@
 // a) The fast sweep, far ends reading as fast as they can: commands per second per port, and
 //    the ratio network / local.
 // b) The round trip from a click on a preset to the controller's reply in the port's receive
-//    box (Text11), and the click-to-wire part of it. The receive poll runs every 200 ms, so the
+//    box, and the click-to-wire part of it. The receive poll runs every 200 ms, so the
 //    round trip is mostly the wait for the next poll, for both kinds of port alike.
 //
 // c) How long an opening pass, a receive poll and a broadcast take with sixteen network ports
@@ -40,7 +40,7 @@ bool openAll(Form1& form)
 {
     const Clock::time_point start = Clock::now();
     while (secondsSince(start) < 30) {
-        form.Timer3_Timer();
+        form.openingPass();
         bool all = true;
         for (int i = 0; i < kPorts; ++i)
             all = all && form.portBank().port(i).isOpen();
@@ -135,7 +135,7 @@ private:
 };
 
 struct RoundTrips {
-    std::vector<double> replyMs; // click to the reply in Text11(0)
+    std::vector<double> replyMs; // click to the reply in port 1's receive box
     std::vector<double> wireMs;  // click to the command on the far line
 };
 
@@ -151,11 +151,11 @@ RoundTrips measureRoundTrips(Form1& form, int master)
         pause.exec();
         const QString expected = QStringLiteral("R%1\r\n").arg(k);
         const Clock::time_point click = Clock::now();
-        form.Command1_Click(0);
-        while (form.Text11[0]->text() != expected && secondsSince(click) < 5)
+        form.clickPreset(0);
+        while (form.receiveBox(0)->text() != expected && secondsSince(click) < 5)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1);
         const Clock::time_point shown = Clock::now();
-        if (form.Text11[0]->text() != expected) {
+        if (form.receiveBox(0)->text() != expected) {
             std::printf("  reply %d did not show\n", k);
             continue;
         }
@@ -254,9 +254,9 @@ Stalls measureStalls(const QMap<int, QString>& devices, double seconds)
     };
     const Clock::time_point start = Clock::now();
     while (secondsSince(start) < seconds) {
-        timed(stalls.passMs, [&form] { form.Timer3_Timer(); });
-        timed(stalls.pollMs, [&form] { form.Timer2_Timer(); });
-        timed(stalls.broadcastMs, [&form] { form.Command1_Click(0); });
+        timed(stalls.passMs, [&form] { form.openingPass(); });
+        timed(stalls.pollMs, [&form] { form.receivePoll(); });
+        timed(stalls.broadcastMs, [&form] { form.clickPreset(0); });
         QEventLoop pause;
         QTimer::singleShot(100, &pause, &QEventLoop::quit);
         pause.exec();
@@ -316,8 +316,9 @@ int main(int argc, char** argv)
     printLoad("the network run", network.sweep.cpuStart, network.sweep.cpuEnd);
     std::printf("  (ser2net is another process: its share shows under others)\n\n");
 
-    std::printf("b) preset click to the reply in Text11(0), %d clicks at random moments\n",
-                kClicks);
+    std::printf(
+        "b) preset click to the reply in port 1's receive box, %d clicks at random moments\n",
+        kClicks);
     std::printf("  %-22s  %8s  %8s  %8s  %8s\n", "ms", "p50", "p90", "max", "replies");
     const auto row = [](const char* what, const std::vector<double>& v) {
         std::printf("  %-22s  %8.1f  %8.1f  %8.1f  %8zu\n", what, percentile(v, 50),

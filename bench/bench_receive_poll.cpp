@@ -2,7 +2,7 @@
 // 115200-baud line rate (11,520 bytes/s, a piece every 10 ms) in replies like "OK 12\r\n", some
 // with GB18030 characters of two and four bytes.
 //
-// Poll cost: the window's receive poll (Timer2_Timer) every 200 ms: what one poll costs, how long
+// Poll cost: the window's receive poll (receivePoll) every 200 ms: what one poll costs, how long
 // an
 //    event posted to the window waits meanwhile (posted from another thread every 20 ms, as
 //    input from the window system would be), and the resident memory.
@@ -249,10 +249,10 @@ int main(int argc, char** argv)
     const std::vector<int>& masters = ports.masters;
     Window window(devices);
     Form1& form = window.form;
-    form.Timer3_Timer();
-    form.Timer3->setEnabled(false);
+    form.openingPass();
+    form.openingPassTimer()->setEnabled(false);
     // The poll is driven below on a timer of our own, at the window's interval, to time it.
-    form.Timer2->setEnabled(false);
+    form.receivePollTimer()->setEnabled(false);
     for (int i = 0; i < kPorts; ++i) {
         if (!form.portBank().port(i).isOpen()) {
             std::printf("port %d did not open\n", i + 1);
@@ -273,11 +273,11 @@ int main(int argc, char** argv)
         poll.setTimerType(Qt::PreciseTimer);
         QObject::connect(&poll, &QTimer::timeout, &form, [&] {
             const Clock::time_point begin = Clock::now();
-            form.Timer2_Timer();
+            form.receivePoll();
             pollMs.push_back(
                 std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
         });
-        poll.start(form.Timer2->interval());
+        poll.start(form.receivePollTimer()->interval());
         QTimer::singleShot(int(seconds * 500), &form, [&] { rssHalfway = statusKiB("VmRSS"); });
         Prober prober(&receiver);
         runFor(seconds);
@@ -293,7 +293,7 @@ int main(int argc, char** argv)
     std::printf(
         "poll cost: the window's receive poll every %d ms for %.1f s; probe events posted every %d "
         "ms from another thread\n",
-        form.Timer2->interval(), seconds, kProbeMs);
+        form.receivePollTimer()->interval(), seconds, kProbeMs);
     std::printf("  %-34s  %8s  %8s  %8s  %8s  %s\n", "", "count", "median", "p99", "max",
                 "worst as share of 200 ms");
     std::printf("  %-34s  %8zu  %8.3f  %8.3f  %8.3f  %.1f%%\n", "one poll, ms", pollMs.size(),

@@ -260,7 +260,7 @@ RunResult run(Form1& form, FloodPeers& peers, const QString& name, double second
     peers.start(writeSize, pace);
     const Clock::time_point begin = Clock::now();
     {
-        Clicker clicker(form.Command1[0], peers);
+        Clicker clicker(form.presetButton(0), peers);
         runFor(std::min(10.0, seconds));
         r.rssAt10 = statusKiB("VmRSS");
         if (seconds > 10)
@@ -306,14 +306,14 @@ int main(int argc, char** argv)
     Form1& form = window.form;
     if (!openPorts(form, kPorts))
         return 1;
-    if (form.Text1[0]->text().toLatin1() != kPreset) {
+    if (form.presetBox(0)->text().toLatin1() != kPreset) {
         std::printf("the first preset is not %s\n", kPreset.constData());
         return 1;
     }
     // The sweep at 1 ms, started by its button; the interval box sets the opening pass's timer
     // too, as in use.
-    form.Text8->setText(QStringLiteral("1"));
-    form.Command4_Click();
+    form.sweepIntervalBox()->setText(QStringLiteral("1"));
+    form.clickSweep();
 
     FloodPeers peers(ports.masters);
     std::vector<RunResult> runs;
@@ -322,7 +322,7 @@ int main(int argc, char** argv)
     runs.push_back(run(form, peers, QStringLiteral("flood 100 B"), seconds, 100, 0));
     runs.push_back(
         run(form, peers, QStringLiteral("92 KB/s, 100 B"), shortSeconds, 100, kFastLineRate));
-    form.Command4_Click();
+    form.clickSweep();
 
     const double quietRate = runs[0].stepsPerSecond;
     std::printf("Replies faster than the window shows them: 16 pseudo-terminals, timed sweep at "

@@ -186,7 +186,7 @@ Rate lightbenchFullSpeed(double seconds)
         return {};
     ExplicitPortDirectory directory(ptys.devices);
     Form1 form(directory);
-    form.Timer3_Timer();
+    form.openingPass();
     ReadingPeers peers(ptys.masters, fastSweep());
     peers.start();
     qint64 atStart = 0;
@@ -203,10 +203,10 @@ Rate lightbenchFullSpeed(double seconds)
         for (int i = 0; i < kPorts; ++i)
             atEnd += peers.commands(i);
         elapsed = secondsSince(start);
-        QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
         loop.quit();
     });
-    QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
     loop.exec();
     peers.stop();
     Rate rate;
@@ -253,7 +253,7 @@ Together lightbenchAgainstSimulator(double seconds)
     {
         ExplicitPortDirectory directory(sim->devices);
         Form1 form(directory);
-        form.Timer3_Timer();
+        form.openingPass();
         qint64 atStart = 0;
         qint64 atEnd = 0;
         Clock::time_point start;
@@ -266,10 +266,10 @@ Together lightbenchAgainstSimulator(double seconds)
         QTimer::singleShot(500 + int(seconds * 1000), Qt::PreciseTimer, &form, [&] {
             atEnd = accepted();
             elapsed = secondsSince(start);
-            QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
+            QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
             loop.quit();
         });
-        QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
         loop.exec();
         const qint64 atStop = accepted();
         // Until the window has handed everything over and the simulator has parsed it.

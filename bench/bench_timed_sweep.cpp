@@ -1,10 +1,11 @@
-// Timed sweep regularity: how evenly the sweep timer (Timer1) ticks at 200, 10 and 1 ms, with no
+// Timed sweep regularity: how evenly the sweep timer ticks at 200, 10 and 1 ms, with no
 // port open and with one pseudo-terminal that receives every command, beside a bare
 // QTimer(Qt::PreciseTimer) in the same event loop.
 //
-// The interval is typed into Text8 as the operator would, which sets the opening pass's timer
-// (Timer3) to the same interval; Timer3 is switched off then, so that only the sweep runs on it.
-// One extra row shows 1 ms with Timer3 left on, as the window behaves when nobody switches it off.
+// The interval is typed into the sweep interval box as the operator would, which sets the
+// opening pass's timer to the same interval; that timer is switched off then, so that only the
+// sweep runs on it. One extra row shows 1 ms with the opening pass timer left on, as the window
+// behaves when nobody switches it off.
 //
 // Usage: bench_timed_sweep [seconds]   (per row, default 5)
 #include "bench_window.h"
@@ -71,18 +72,18 @@ Row measure(const QByteArray& timer, const QByteArray& ports, int interval, doub
 Row measureSweep(Form1& form, const QByteArray& ports, int interval, double seconds,
                  bool openingPassOn)
 {
-    form.Text8->setText(QString::number(interval));
-    form.Timer3->setEnabled(openingPassOn);
+    form.sweepIntervalBox()->setText(QString::number(interval));
+    form.openingPassTimer()->setEnabled(openingPassOn);
     QMetaObject::Connection connection;
     Row row = measure(
-        openingPassOn ? "Timer1 (Timer3 on)" : "Timer1", ports, interval, seconds,
-        [&] { form.Command4_Click(); }, [&] { form.Command4_Click(); },
+        openingPassOn ? "sweep (opening pass on)" : "sweep", ports, interval, seconds,
+        [&] { form.clickSweep(); }, [&] { form.clickSweep(); },
         [&](const std::function<void()>& record) {
-            connection = QObject::connect(form.Timer1, &WindowTimer::timeout, record);
+            connection = QObject::connect(form.sweepTimer(), &WindowTimer::timeout, record);
         });
     QObject::disconnect(connection);
-    form.Timer3->setEnabled(false);
-    if (form.Timer1->isEnabled())
+    form.openingPassTimer()->setEnabled(false);
+    if (form.sweepTimer()->isEnabled())
         std::printf("the sweep did not stop\n");
     return row;
 }
@@ -102,10 +103,11 @@ Row measureQTimer(int interval, double seconds)
 // The timed sweep's commands, as bytes.
 SweepSequence timedSequence(Form1& form)
 {
-    const QByteArray prefix = form.Text2->text().toLatin1();
+    const QByteArray prefix = form.prefixBox()->text().toLatin1();
     return SweepSequence(
         [prefix](int channel) { return prefix + QByteArray::number(channel) + '.'; },
-        form.Text6->text().toInt(), form.Text7->text().toInt(), form.Text3->text().toLatin1());
+        form.startChannelBox()->text().toInt(), form.endChannelBox()->text().toInt(),
+        form.endCommandBox()->text().toLatin1());
 }
 
 void printRow(const Row& r)
@@ -139,7 +141,7 @@ int main(int argc, char** argv)
         return 1;
     {
         Window window({{1, pty.slavePath}});
-        window.form.Timer3_Timer();
+        window.form.openingPass();
         if (!window.form.portBank().port(0).isOpen()) {
             std::printf("port 1 did not open\n");
             return 1;
@@ -175,7 +177,7 @@ int main(int argc, char** argv)
     const CpuSample cpuEnd = CpuSample::now();
 
     std::printf("Timed sweep: tick regularity, %.1f s per row (offscreen window; receive poll on; "
-                "Timer3 off unless marked)\n",
+                "opening pass off unless marked)\n",
                 seconds);
     std::printf("  period error = |time between two ticks - interval|; stream: every tick's "
                 "command arrived, in order\n");

@@ -28,8 +28,9 @@ struct Window {
 // The commands the window's fast sweep sends, as its boxes stand.
 inline SweepSequence fastSequence(Form1& form)
 {
-    return SweepSequence(fastRangeCommand, form.Text6->text().toInt(), form.Text7->text().toInt(),
-                         form.Text3->text().toLatin1());
+    return SweepSequence(fastRangeCommand, form.startChannelBox()->text().toInt(),
+                         form.endChannelBox()->text().toInt(),
+                         form.endCommandBox()->text().toLatin1());
 }
 
 // One opening pass by hand; its timer keeps running as in use. Then one turn of the event loop,
@@ -38,7 +39,7 @@ inline SweepSequence fastSequence(Form1& form)
 // without its drawing. False, saying which, when one of the first `ports` ports did not open.
 inline bool openPorts(Form1& form, int ports)
 {
-    form.Timer3_Timer();
+    form.openingPass();
     QEventLoop firstTurn;
     QTimer::singleShot(0, &firstTurn, &QEventLoop::quit);
     firstTurn.exec();
@@ -86,14 +87,14 @@ inline void driveFastSweep(Form1& form, int warmUpMs, double seconds,
     QTimer::singleShot(warmUpMs, Qt::PreciseTimer, &form, atStart);
     QTimer::singleShot(warmUpMs + int(seconds * 1000), Qt::PreciseTimer, &form, [&] {
         atEnd();
-        QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
         loop.quit(); // takes effect once the click handler that runs the sweep has returned
     });
-    QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
     loop.exec();
-    if (form.Command6->tag() != QStringLiteral("0"))
+    if (form.fastSweepButton()->tag() != QStringLiteral("0"))
         std::printf("  the fast sweep did not stop (run flag \"%s\")\n",
-                    qPrintable(form.Command6->tag()));
+                    qPrintable(form.fastSweepButton()->tag()));
 }
 
 } // namespace bench

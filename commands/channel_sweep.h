@@ -5,19 +5,19 @@
 
 class SweepHost;
 
-// The timed sweep: on every tick of the sweep timer it sends the prefix of Text2, the next
-// channel and ".", and once the channel passes the end channel of Text7 the end command of
-// Text3 instead, setting the channel back so that the next tick sends the start channel of
-// Text6. The boxes are read afresh at every step, so edits apply at the next tick.
+// The timed sweep: on every tick of the sweep timer it sends the prefix box's text, the next
+// channel and ".", and once the channel passes the end channel the end command instead,
+// setting the channel back so that the next tick sends the start channel. The boxes are read afresh
+// at every step, so edits apply at the next tick.
 class ChannelSweep {
 public:
-    // One tick of Timer1 (Timer1_Timer).
+    // One tick of the sweep timer.
     void step(SweepHost& host);
 
     std::int16_t currentChannel() const { return CurrentChannel; }
 
-    // Text8's interval in milliseconds for the sweep and opening-pass timers, clamped to what a
-    // timer accepts; 0 means the timer does not tick.
+    // The sweep interval box's interval in milliseconds for the sweep and opening-pass timers,
+    // clamped to what a timer accepts; 0 means the timer does not tick.
     static int intervalFromText(QStringView text);
 
 private:

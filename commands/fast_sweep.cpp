@@ -59,7 +59,7 @@ void FastSweep::fastStep(SweepHost& host)
 
 void FastSweep::wrap(SweepHost& host)
 {
-    // Text2 keeps showing the last range command.
+    // The prefix box keeps showing the last range command.
     FastChannel = toInt16Clamped(lenientNumber(host.startChannelText()) - 1.0);
     host.sendToAllPorts(host.endCommandText());
 }

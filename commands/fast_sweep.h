@@ -6,16 +6,16 @@
 class SweepHost;
 
 // The fast sweep: sends 61-channel range commands back-to-back, yielding to the window between
-// two of them, until its button is clicked again. Each range command is shown in Text2 and
-// sent as read back from there; past the end channel of Text7 it sends the end command of
-// Text3 and starts over at the start channel of Text6.
+// two of them, until its button is clicked again. Each range command is shown in the prefix box
+// and sent as read back from there; past the end channel it sends the end command and starts
+// over at the start channel.
 //
 // Clicks arrive inside the yield and re-enter click(): a click that switches the sweep off ends
 // the running loop at its next test; one that switches it on again starts a nested loop, and
 // only the innermost loop advances. All loops share one counter.
 class FastSweep {
 public:
-    // Command6_Click: flips the run flag and, if that switched the sweep on, runs the loop
+    // clickFastSweep: flips the run flag and, if that switched the sweep on, runs the loop
     // until the flag is switched off or the program is ending.
     void click(SweepHost& host);
 

@@ -3,7 +3,7 @@
 #include <QList>
 #include <QString>
 
-// One preset: the send button Command1(index) and its command box Text1(index). The window
+// One preset: a send button and its command box. The window
 // sends whatever the box holds when the button is pressed; the default is only where it starts.
 struct Preset {
     int index;

@@ -9,16 +9,16 @@ class SweepHost {
 public:
     virtual ~SweepHost() = default;
 
-    virtual QString prefixText() = 0;               // Text2: timed sweep's command prefix
-    virtual void setPrefixText(const QString&) = 0; // Text2: the fast sweep shows its command
-    virtual QString endCommandText() = 0;           // Text3
-    virtual QString startChannelText() = 0;         // Text6
-    virtual QString endChannelText() = 0;           // Text7
-    virtual void showChannel(const QString&) = 0;   // Text9
+    virtual QString prefixText() = 0;               // the timed sweep's command prefix
+    virtual void setPrefixText(const QString&) = 0; // the fast sweep shows its command there
+    virtual QString endCommandText() = 0;
+    virtual QString startChannelText() = 0;
+    virtual QString endChannelText() = 0;
+    virtual void showChannel(const QString&) = 0;
 
     virtual void sendToAllPorts(const QString& command) = 0;
 
-    virtual QString runFlag() = 0; // Command6.Tag
+    virtual QString runFlag() = 0; // the fast-sweep button's tag
     virtual void setRunFlag(const QString&) = 0;
 
     // Processes pending window events (other handlers may run, nested clicks included).

@@ -43,6 +43,18 @@ public slots:
     void Timer2_Timer();
     void Timer3_Timer();
 
+    // The same handlers by role, for everything outside the window.
+    void clickPreset(int index) { Command1_Click(index); }
+    void clickClearLog() { Command2_Click(); }
+    void clickExit() { Command3_Click(); }
+    void clickSweep() { Command4_Click(); }
+    void clickFastSweep() { Command6_Click(); }
+    void receiveLogChanged() { Text4_Change(); }
+    void sweepIntervalChanged() { Text8_Change(); }
+    void sweepStep() { Timer1_Timer(); }
+    void receivePoll() { Timer2_Timer(); }
+    void openingPass() { Timer3_Timer(); }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 
 class CommandButton;
 class FrameShape;
@@ -67,6 +68,45 @@ struct Roster {
     static constexpr double kClientHeight = 9660;
 
     void createControls(QWidget* form);
+
+    // The same controls by role: the names everything outside the window uses (tests,
+    // benchmarks, the soak). Each role is given its control here and nowhere else.
+    LabelControl* hintLabel() const { return Label10; }
+    LabelControl* settingsCaption() const { return Label8; }
+    TextBox* settingsBox() const { return Text10; }
+    LabelControl* statusLabel(int index) const { return Label9[std::size_t(index)]; }
+    const std::array<LabelControl*, kPorts>& statusLabels() const { return Label9; }
+    TextBox* receiveBox(int index) const { return Text11[std::size_t(index)]; }
+    const std::array<TextBox*, kPorts>& receiveBoxes() const { return Text11; }
+    CommandButton* exitButton() const { return Command3; }
+    CommandButton* presetButton(int index) const { return Command1[std::size_t(index)]; }
+    const std::array<CommandButton*, kPresets>& presetButtons() const { return Command1; }
+    TextBox* presetBox(int index) const { return Text1[std::size_t(index)]; }
+    const std::array<TextBox*, kPresets>& presetBoxes() const { return Text1; }
+    FrameShape* sweepFrame() const { return Shape1; }
+    CommandButton* sweepButton() const { return Command4; }
+    LabelControl* sweepIntervalCaption() const { return Label5; }
+    TextBox* sweepIntervalBox() const { return Text8; }
+    LabelControl* totalChannelsCaption() const { return Label2; }
+    TextBox* totalChannelsBox() const { return Text5; }
+    LabelControl* startChannelCaption() const { return Label3; }
+    TextBox* startChannelBox() const { return Text6; }
+    LabelControl* currentChannelCaption() const { return Label6; }
+    TextBox* prefixBox() const { return Text2; }
+    TextBox* currentChannelBox() const { return Text9; }
+    LabelControl* endChannelCaption() const { return Label4; }
+    TextBox* endChannelBox() const { return Text7; }
+    LabelControl* endCommandCaption() const { return Label1; }
+    TextBox* endCommandBox() const { return Text3; }
+    CommandButton* fastSweepButton() const { return Command6; }
+    FrameShape* logFrame() const { return Shape4; }
+    CommandButton* clearLogButton() const { return Command2; }
+    LabelControl* logLengthLabel() const { return Label7; }
+    MultiLineTextBox* receiveLog() const { return Text4; }
+    MultiLineTextBox* referenceBox() const { return Text12; }
+    WindowTimer* sweepTimer() const { return Timer1; }
+    WindowTimer* receivePollTimer() const { return Timer2; }
+    WindowTimer* openingPassTimer() const { return Timer3; }
 
 private:
     void nameForAccessibility();

@@ -11,14 +11,14 @@ class PortBank;
 class OpeningPassView {
 public:
     virtual ~OpeningPassView() = default;
-    virtual QString settingsText() = 0;                              // Text10
-    virtual void showCaption(int index, const QString& caption) = 0; // Label9(index)
+    virtual QString settingsText() = 0;                              // the settings box
+    virtual void showCaption(int index, const QString& caption) = 0; // status label of index
     virtual void showColour(int index, std::uint32_t rgb) = 0;
     // Processes pending window events; returns false once the program is ending.
     virtual bool yieldAfterPort() = 0;
 };
 
-// One opening pass (Timer3_Timer): tries to open ports 1 to 16 with the settings text and shows
+// One opening pass (openingPass): tries to open ports 1 to 16 with the settings text and shows
 // each outcome. The last-error code is cleared once, at the start of the pass, never between
 // ports, so a port classifies by the most recent failure of the pass so far.
 void runOpeningPass(PortBank& bank, OpeningPassView& view);

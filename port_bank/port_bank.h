@@ -11,7 +11,7 @@
 class PortDirectory;
 class PortObserver;
 
-// The sixteen serial-port objects (MSComm1(0) to MSComm1(15)) and the program's one last-error
+// The sixteen serial-port objects and the program's one last-error
 // code. Port index i is always port number i + 1.
 class PortBank : public QObject {
     Q_OBJECT

@@ -8,12 +8,12 @@ class PortBank;
 class ReceivePollView {
 public:
     virtual ~ReceivePollView() = default;
-    virtual void showChunk(int index, const QString& chunk) = 0; // Text11(index)
-    virtual QString logText() = 0;                               // Text4
+    virtual void showChunk(int index, const QString& chunk) = 0; // receive box of index
+    virtual QString logText() = 0;                               // the receive log
     virtual void setLogText(const QString& text) = 0;
 };
 
-// One receive poll (Timer2_Timer): reads every port once, in port order. A port's receive box
+// One receive poll (receivePoll): reads every port once, in port order. A port's receive box
 // is replaced by its chunk when the chunk is not empty; the log is read afresh and written back
 // with the chunk appended for every port, so whatever the log does on a write (emptying itself
 // past its limit) is in effect before the next port's chunk.

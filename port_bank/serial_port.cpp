@@ -60,6 +60,7 @@ public:
     SerialSettings acceptedSettings;
     QString refusedText;
     QString boundPath; // the directory's path of the open line
+    bool up = false;   // the line said up() and has not been let go since
     // Counters, observer and the received bytes kept between polls.
     PortTraffic traffic;
     QString lastWarning;
@@ -104,6 +105,7 @@ std::int32_t SerialPort::Private::bindLine(const QString& path)
 
 void SerialPort::Private::onUp()
 {
+    up = true;
     boundPath = linePath;
     lastWarning.clear();
     refusedText.clear(); // a line that opens afresh may take what it refused before
@@ -148,6 +150,7 @@ void SerialPort::Private::releaseLine()
 {
     if (line)
         line->close();
+    up = false;
     boundPath.clear();
 }
 
@@ -246,9 +249,10 @@ std::int32_t SerialPort::open()
     return errorNumberOf(d->line->open(d->settings));
 }
 
+// Told by the line's own events, so that the broadcast's check costs no call into the line.
 bool SerialPort::isOpen() const
 {
-    return d->line && d->line->isUp() && !d->lossPending;
+    return d->up && !d->lossPending;
 }
 
 void SerialPort::close()

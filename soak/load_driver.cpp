@@ -120,14 +120,14 @@ LoadDriver::LoadDriver(Form1& form, StreamChecker& checker, PortWatch& watch,
 void LoadDriver::start()
 {
     // Out of the box the second preset sends the end command's text.
-    for (TextBox* box : form_.Text1) {
+    for (TextBox* box : form_.presetBoxes()) {
         if (kEndCommands.contains(box->text()))
             box->setText(kPresetTexts[1]);
     }
     running_ = true;
     setIntervalOneMs();
-    if (!form_.Timer1->isEnabled())
-        form_.Command4->click();
+    if (!form_.sweepTimer()->isEnabled())
+        form_.sweepButton()->click();
     presetTimer_->start(100);
     fastTimer_->start(randomMs(200, 1000));
     editTimer_->start(randomMs(300, 1200));
@@ -143,26 +143,26 @@ void LoadDriver::stop()
     if (fastOn_)
         toggleFastSweep();
     fastTimer_->stop();
-    if (form_.Timer1->isEnabled())
-        form_.Command4->click();
+    if (form_.sweepTimer()->isEnabled())
+        form_.sweepButton()->click();
     setIntervalOneMs();
 }
 
 void LoadDriver::clickPreset()
 {
     const int index = int(random_.bounded(Form1::kPresets));
-    const QByteArray sent = encodeForWire(form_.Text1[std::size_t(index)]->text());
+    const QByteArray sent = encodeForWire(form_.presetBox(std::size_t(index))->text());
     if (!sent.isEmpty())
         ++presetClicks_[sent];
     ++clickCount_;
-    form_.Command1[std::size_t(index)]->click();
+    form_.presetButton(std::size_t(index))->click();
 }
 
 void LoadDriver::toggleFastSweep()
 {
     // Its click runs the sweep's loop, which returns only when clicked again: it has to come
     // through the event queue, as the operator's click would.
-    QMetaObject::invokeMethod(&form_, "Command6_Click", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&form_, "clickFastSweep", Qt::QueuedConnection);
     fastOn_ = !fastOn_;
     ++fastToggles_;
     if (running_)
@@ -188,26 +188,26 @@ void LoadDriver::editSomething()
 
 void LoadDriver::editPreset()
 {
-    form_.Text1[random_.bounded(Form1::kPresets)]->setText(pick(kPresetTexts));
+    form_.presetBox(random_.bounded(Form1::kPresets))->setText(pick(kPresetTexts));
 }
 
 void LoadDriver::editSweepBoxes()
 {
     const int which = int(random_.bounded(4));
     if (which == 0 || which == 3)
-        form_.Text2->setText(pick(kPrefixes));
+        form_.prefixBox()->setText(pick(kPrefixes));
     if (which == 1 || which == 3)
-        form_.Text3->setText(pick(kEndCommands));
+        form_.endCommandBox()->setText(pick(kEndCommands));
     if (which == 2 || which == 3) {
         const ChannelRange& range = pick(kRanges);
-        form_.Text6->setText(QString::fromLatin1(range.startText));
-        form_.Text7->setText(QString::fromLatin1(range.endText));
+        form_.startChannelBox()->setText(QString::fromLatin1(range.startText));
+        form_.endChannelBox()->setText(QString::fromLatin1(range.endText));
         boxes_.startChannel = range.start;
         boxes_.endChannel = range.end;
     }
     // The boxes as they stand now, the prefix included, which the fast sweep may have written.
-    boxes_.prefix = encodeForWire(form_.Text2->text());
-    boxes_.endCommand = encodeForWire(form_.Text3->text());
+    boxes_.prefix = encodeForWire(form_.prefixBox()->text());
+    boxes_.endCommand = encodeForWire(form_.endCommandBox()->text());
     // Sent in the same turn as the edit, so nothing of either sweep comes between.
     ++markers_;
     checker_.announceEdit(markers_, boxes_);
@@ -218,42 +218,42 @@ void LoadDriver::editInterval()
 {
     ++intervalEdits_;
     watch_.intervalChanged(false);
-    form_.Text8->setText(pick(kIntervals));
+    form_.sweepIntervalBox()->setText(pick(kIntervals));
     intervalTimer_->start(randomMs(50, 250));
 }
 
 void LoadDriver::setIntervalOneMs()
 {
-    form_.Text8->setText(QStringLiteral("1"));
+    form_.sweepIntervalBox()->setText(QStringLiteral("1"));
     watch_.intervalChanged(true);
 }
 
 void LoadDriver::editSettings()
 {
     ++settingsEdits_;
-    form_.Text10->setText(pick(kSettings));
+    form_.settingsBox()->setText(pick(kSettings));
 }
 
 void LoadDriver::editOtherBox()
 {
     switch (random_.bounded(6)) {
     case 0:
-        form_.Text4->setText(pick(kOtherTexts));
+        form_.receiveLog()->setText(pick(kOtherTexts));
         break;
     case 1:
-        form_.Text5->setText(pick(kOtherTexts));
+        form_.totalChannelsBox()->setText(pick(kOtherTexts));
         break;
     case 2:
-        form_.Text9->setText(pick(kOtherTexts));
+        form_.currentChannelBox()->setText(pick(kOtherTexts));
         break;
     case 3:
-        form_.Text11[random_.bounded(Form1::kPorts)]->setText(pick(kOtherTexts));
+        form_.receiveBox(random_.bounded(Form1::kPorts))->setText(pick(kOtherTexts));
         break;
     case 4:
-        form_.Text12->setText(pick(kOtherTexts));
+        form_.referenceBox()->setText(pick(kOtherTexts));
         break;
     default:
-        form_.Command2->click();
+        form_.clearLogButton()->click();
         break;
     }
 }

@@ -23,7 +23,7 @@ double toMs(qint64 ns)
 PortWatch::PortWatch(Form1& form, int firstFaulty, QObject* parent)
     : QObject(parent), form_(form), firstFaulty_(firstFaulty)
 {
-    for (LabelControl* label : form_.Label9)
+    for (LabelControl* label : form_.statusLabels())
         label->installEventFilter(this);
     for (int i = firstFaulty_; i < kPorts; ++i) {
         connect(&form_.portBank().port(i), &SerialPort::deviceLost, this,
@@ -70,7 +70,7 @@ bool PortWatch::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::PaletteChange) {
         for (int i = 0; i < kPorts; ++i) {
-            if (watched == form_.Label9[std::size_t(i)])
+            if (watched == form_.statusLabel(std::size_t(i)))
                 look(i, true);
         }
     }
@@ -79,7 +79,7 @@ bool PortWatch::eventFilter(QObject* watched, QEvent* event)
 
 void PortWatch::look(int index, bool colourChanged)
 {
-    const std::uint32_t colour = form_.Label9[std::size_t(index)]->foreColor();
+    const std::uint32_t colour = form_.statusLabel(std::size_t(index))->foreColor();
     const bool green = colour == PortStatusColour::Green;
     if (index < firstFaulty_) {
         if (colourChanged && loadRunning_ && !green) {

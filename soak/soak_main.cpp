@@ -128,7 +128,7 @@ private:
     {
         for (int i = 0; i < kFirstFaulty; ++i) {
             if (!form_.portBank().port(i).isOpen() ||
-                form_.Label9[std::size_t(i)]->foreColor() != PortStatusColour::Green)
+                form_.statusLabel(std::size_t(i))->foreColor() != PortStatusColour::Green)
                 return false;
         }
         return true;
@@ -214,7 +214,7 @@ private:
 
     bool drained() const
     {
-        if (form_.Command6->tag() == QStringLiteral("1"))
+        if (form_.fastSweepButton()->tag() == QStringLiteral("1"))
             return false;
         for (int i = 0; i < kFirstFaulty; ++i) {
             if (form_.portBank().port(i).pendingOutput() > 0)
@@ -246,7 +246,7 @@ private:
         checker_.finish(driver_.presetClicks(), driver_.markersSent());
         watchdog_.setPhase("the exit");
         // Out through the exit button, as the operator leaves.
-        form_.Command3->click();
+        form_.exitButton()->click();
     }
 
     const Options& options_;
@@ -455,10 +455,10 @@ int main(int argc, char* argv[])
     Form1 form(directory);
 
     SweepBoxes boxes;
-    boxes.prefix = encodeForWire(form.Text2->text());
-    boxes.endCommand = encodeForWire(form.Text3->text());
-    boxes.startChannel = form.Text6->text().toInt();
-    boxes.endChannel = form.Text7->text().toInt();
+    boxes.prefix = encodeForWire(form.prefixBox()->text());
+    boxes.endCommand = encodeForWire(form.endCommandBox()->text());
+    boxes.startChannel = form.startChannelBox()->text().toInt();
+    boxes.endChannel = form.endChannelBox()->text().toInt();
     StreamChecker checker(kFirstFaulty, boxes);
     PortWatch watch(form, kFirstFaulty);
     LoadDriver driver(form, checker, watch, boxes, options->seed);

@@ -10,8 +10,8 @@
 #include <map>
 #include <vector>
 
-// The sweep boxes as the sweeps read them: Text2 and Text3 as they go out on the wire, Text6 and
-// Text7 as the whole channels they stand for.
+// The sweep boxes as the sweeps read them: the prefix and end command boxes as they go out on the
+// wire, the start and end channel boxes as the whole channels they stand for.
 struct SweepBoxes {
     QByteArray prefix = ":::::::::::ZAVB";
     QByteArray endCommand = ":::ZAVB.";

@@ -6,7 +6,7 @@
 #include <functional>
 
 // The window's boxes as plain strings, starting at their design-time values, and the ports as
-// a list of the commands sent, each with what Text2 showed at that moment.
+// a list of the commands sent, each with what the prefix box showed at that moment.
 class FakeSweepHost : public SweepHost {
 public:
     QString prefix = QStringLiteral(":::::::::::ZAVB");
@@ -16,7 +16,7 @@ public:
     QString channelDisplay = QStringLiteral("XXX");
     QString flag;
 
-    // Like a box's MaxLength: Text2 keeps at most this many characters (-1: no limit).
+    // Like a box's MaxLength: the prefix box keeps at most this many characters (-1: no limit).
     qsizetype prefixMaxLength = -1;
 
     QStringList sent;

@@ -289,3 +289,23 @@ void ForeignHolder::release()
         lockFile_.clear();
     }
 }
+
+std::optional<termios> PtyPeer::slaveSettings() const
+{
+    const int fd =
+        ::open(QFile::encodeName(slavePath_).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return {};
+    termios tio;
+    const bool ok = ::tcgetattr(fd, &tio) == 0;
+    ::close(fd);
+    if (!ok)
+        return {};
+    return tio;
+}
+
+int PtyPeer::slaveSpeed() const
+{
+    const std::optional<termios> line = slaveSettings();
+    return line ? int(cfgetospeed(&*line)) : -1;
+}

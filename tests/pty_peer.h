@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+#include <termios.h>
+
 // A real pseudo-terminal for tests: the test holds the master side and plays the controller;
 // the code under test opens the slave side by path, exactly as it would open /dev/ttyUSB0.
 //
@@ -19,6 +22,11 @@ public:
     bool isValid() const { return masterFd_ >= 0; }
     QString slavePath() const { return slavePath_; }
     QString linkPath() const { return linkPath_; }
+
+    // The line settings as the slave's driver holds them, read through a descriptor of our own;
+    // its output speed (a B* value), -1 when they cannot be read.
+    std::optional<termios> slaveSettings() const;
+    int slaveSpeed() const;
 
     // Reads whatever the code under test has written so far; waits up to waitMs for the first
     // byte, processing Qt events meanwhile so that asynchronous writers can make progress.

@@ -67,7 +67,7 @@ void TestChannelSweep::cycles_data()
     QTest::addColumn<QString>("endChannel");
     QTest::addColumn<QString>("prefix");
     QTest::addColumn<QStringList>("commands");
-    QTest::addColumn<QStringList>("displays"); // Text9 after each tick
+    QTest::addColumn<QStringList>("displays"); // current channel box after each tick
 
     const QString end = QStringLiteral(":::ZAVB.");
 

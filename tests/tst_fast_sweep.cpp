@@ -16,7 +16,7 @@ private slots:
     void programEnding_data();
     void programEnding();
     void boxesReadAtEveryStep();
-    void sendsWhatText2Holds();
+    void sendsWhatThePrefixBoxHolds();
     void limits_data();
     void limits();
 };
@@ -57,7 +57,7 @@ void TestFastSweep::workedSequence_data()
     QTest::newRow("step 1") << 1 << 1 << ":::::::::::::::::::ZAVB1-61."
                             << ":::::::::::::::::::ZAVB1-61.";
     QTest::newRow("step 31") << 31 << 31 << last << last;
-    QTest::newRow("step 32 wraps, Text2 keeps the last range") << 32 << -1 << kEnd << last;
+    QTest::newRow("step 32 wraps, the prefix box keeps the last range") << 32 << -1 << kEnd << last;
     QTest::newRow("step 33") << 33 << 0 << ":::::::::::::::::::ZAVB0-60."
                              << ":::::::::::::::::::ZAVB0-60.";
     QTest::newRow("step 34") << 34 << 1 << ":::::::::::::::::::ZAVB1-61."
@@ -103,7 +103,7 @@ void TestFastSweep::restartContinues()
     runSteps(sweep, host, 1);
     QCOMPARE(host.sent.size(), 13);
     QCOMPARE(host.sent.last(), QStringLiteral(":::::::::::::::::::ZAVB13-73."));
-    // After the sweep, Text2 keeps the last range command.
+    // After the sweep, the prefix box keeps the last range command.
     QCOMPARE(host.prefix, QStringLiteral(":::::::::::::::::::ZAVB13-73."));
 }
 
@@ -202,14 +202,15 @@ void TestFastSweep::boxesReadAtEveryStep()
     const QStringList expected{rangeCommandOf(1), rangeCommandOf(2), "X", rangeCommandOf(10),
                                rangeCommandOf(11)};
     QCOMPARE(host.sent, expected);
-    // The wrap left the operator's edit of Text2 alone; the next range command replaced it.
+    // The wrap left the operator's edit of the prefix box alone; the next range command replaced
+    // it.
     QCOMPARE(host.prefixWhenSent.at(2), QStringLiteral("typed by the operator"));
     QCOMPARE(host.prefix, rangeCommandOf(11));
 }
 
-void TestFastSweep::sendsWhatText2Holds()
+void TestFastSweep::sendsWhatThePrefixBoxHolds()
 {
-    // The command goes out as Text2 holds it after the write, not as it was built.
+    // The command goes out as the prefix box holds it after the write, not as it was built.
     FakeSweepHost host;
     host.prefixMaxLength = 25;
     FastSweep sweep;

@@ -1,10 +1,10 @@
 // What a serial-port object keeps of its own, whatever line is behind it: the error numbers of
-// an opening, the settings text and the line's answers to it, the output bound, the counters and
-// the observer's events, a loss, and retirement. The line is a fake that answers as the test
-// says; the real lines have tests of their own (tst_device_line, tst_network_line).
+// an opening, the settings text and the line's answers to it, the output bound, the counters, a
+// loss, and retirement (what an observer is told: tst_port_traffic). The line is a fake that
+// answers as the test says; the real lines have tests of their own (tst_device_line,
+// tst_network_line).
 #include "port_bank/lines/serial_line.h"
 #include "port_bank/port_directory.h"
-#include "port_bank/port_observer.h"
 #include "port_bank/serial_port.h"
 
 #include <QMap>
@@ -80,17 +80,6 @@ struct Lines {
     QStringList devices;
 };
 
-struct Recorder : PortObserver {
-    void commandSent(int, const QByteArray& bytes) override { log << "TX " + bytes.toHex(); }
-    void bytesReceived(int, const QByteArray& bytes) override { log << "RX " + bytes.toHex(); }
-    void portEvent(int index, Event event, const QString& detail) override
-    {
-        static const char* const names[] = {"Opened", "InUse", "Lost", "Returned", "Dropped"};
-        log << QStringLiteral("%1 %2 %3").arg(index).arg(names[int(event)], detail).toUtf8();
-    }
-    QByteArrayList log;
-};
-
 } // namespace
 
 class TestSerialPort : public QObject {
@@ -130,7 +119,7 @@ void TestSerialPort::openingOutcomesAndPortNumbers()
 
     QCOMPARE(port.setCommPort(1), 0);
     QCOMPARE(port.open(), 0);
-    lines.last().close();
+    port.close();
     lines.last().opening = SerialLine::Opening(opening);
     QCOMPARE(port.open(), error);
     QCOMPARE(port.isOpen(), error == 0);
@@ -187,8 +176,6 @@ void TestSerialPort::outputIsBoundedCountedAndTold()
     DeviceMap map;
     Lines lines;
     SerialPort port(map, lines.maker());
-    Recorder recorder;
-    port.setObserver(&recorder, 4);
     QString text = QStringLiteral("stale");
     QCOMPARE(port.output(QStringLiteral("x")), 8018);
     QCOMPARE(port.input(text), 8018);
@@ -220,8 +207,6 @@ void TestSerialPort::outputIsBoundedCountedAndTold()
     QCOMPARE(counters.commandsSent, 2u);
     QCOMPARE(counters.bytesSent, 8u);
     QCOMPARE(counters.bytesReceived, 4u);
-    QCOMPARE(recorder.log, (QByteArrayList{"4 Opened /dev/a 115200,n,8,1", "TX c8ab3a312e", "RX 4f",
-                                           "RX 4bc8", "RX ab", "TX 616263"}));
 }
 
 void TestSerialPort::aLossIsCountedOnceAndAnOpenLooksAfresh()
@@ -229,8 +214,6 @@ void TestSerialPort::aLossIsCountedOnceAndAnOpenLooksAfresh()
     DeviceMap map;
     Lines lines;
     SerialPort port(map, lines.maker());
-    Recorder recorder;
-    port.setObserver(&recorder, 0);
     QSignalSpy lost(&port, &SerialPort::deviceLost);
     QCOMPARE(port.open(), 0);
     FakeLine& line = lines.last();
@@ -251,9 +234,6 @@ void TestSerialPort::aLossIsCountedOnceAndAnOpenLooksAfresh()
     QVERIFY(port.isOpen());
     QCOMPARE(port.counters().losses, 2u);
     QCOMPARE(port.counters().returns, 2u);
-    QCOMPARE(recorder.log, (QByteArrayList{"0 Opened /dev/a 115200,n,8,1", "0 Lost /dev/a",
-                                           "0 Returned /dev/a 115200,n,8,1", "0 Lost /dev/a",
-                                           "0 Returned /dev/a 115200,n,8,1"}));
 }
 
 void TestSerialPort::aNewDeviceGetsANewLineWithTheSettings()

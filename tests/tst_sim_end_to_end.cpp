@@ -33,7 +33,7 @@ struct Rig {
             bindings.insert(number, ports.back()->bindingPath());
         }
         bench = std::make_unique<WindowBench>(bindings);
-        bench->form.Timer3_Timer();
+        bench->form.openingPass();
     }
     Form1& form() { return bench->form; }
     const SimulatedController& controller(int index) { return ports[size_t(index)]->controller(); }
@@ -71,13 +71,13 @@ private slots:
 void TestSimEndToEnd::timedSweepLightsOneChannelAfterAnother()
 {
     Rig rig(2);
-    QCOMPARE(rig.form().Label9[1]->foreColor(), PortStatusColour::Green);
+    QCOMPARE(rig.form().statusLabel(1)->foreColor(), PortStatusColour::Green);
     // The first cycle begins at channel 1; after 31 the end command puts all off, then 0, 1...
     const QList<int> expected = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
                                  13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24,
                                  25, 26, 27, 28, 29, 30, 31, -1, 0,  1,  2};
     for (int step = 0; step < expected.size(); ++step) {
-        rig.form().Timer1_Timer();
+        rig.form().sweepStep();
         for (int port = 0; port < 2; ++port) {
             QTRY_COMPARE_WITH_TIMEOUT(rig.controller(port).accepted(), step + 1, 5000);
             QCOMPARE(rig.letters(port), onlyOn(expected[step]));
@@ -101,11 +101,11 @@ void TestSimEndToEnd::fastSweepLeavesItsLastRangeOn()
             enough = enough && rig.controller(port).accepted() >= 80;
         if (enough && !clicked) {
             clicked = true;
-            QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
+            QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
         }
     });
     watcher.start(1);
-    QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
     QTRY_VERIFY_WITH_TIMEOUT(clicked, 20000);
     watcher.stop();
     // Until all three have taken the same number of commands and nothing more arrives.
@@ -141,15 +141,15 @@ void TestSimEndToEnd::readStatusPresetBringsTheStateIntoTheLog()
     Rig rig(1);
     Form1& form = rig.form();
     form.SendToAllPorts(QStringLiteral(":::ZAVB5."));
-    form.Command1_Click(6); // 读状态, ":::G"
-    form.Timer2->setEnabled(true);
-    QTRY_COMPARE_WITH_TIMEOUT(form.Text4->text(),
+    form.clickPreset(6); // 读状态, ":::G"
+    form.receivePollTimer()->setEnabled(true);
+    QTRY_COMPARE_WITH_TIMEOUT(form.receiveLog()->text(),
                               QStringLiteral("G:BBBBBABBBBBBBBBBBBBBBBBBBBBBBBBB\r\n"), 5000);
-    form.Command1_Click(0); // 全部亮
-    form.Command1_Click(6);
-    QTRY_VERIFY_WITH_TIMEOUT(
-        form.Text4->text().endsWith(QStringLiteral("G:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\r\n")),
-        5000);
+    form.clickPreset(0); // 全部亮
+    form.clickPreset(6);
+    QTRY_VERIFY_WITH_TIMEOUT(form.receiveLog()->text().endsWith(
+                                 QStringLiteral("G:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\r\n")),
+                             5000);
     QCOMPARE(rig.controller(0).accepted(), 4);
 }
 
@@ -172,18 +172,18 @@ void TestSimEndToEnd::vanishingControllersGoGrayAndComeBackGreen()
 
     WindowBench bench({{2, link2}});
     auto colourAfterPass = [&] {
-        bench.form.Timer3_Timer();
-        return bench.form.Label9[1]->foreColor();
+        bench.form.openingPass();
+        return bench.form.statusLabel(1)->foreColor();
     };
     QCOMPARE(colourAfterPass(), PortStatusColour::Green);
     QTRY_COMPARE_WITH_TIMEOUT(colourAfterPass(), PortStatusColour::LightGray, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(colourAfterPass(), PortStatusColour::Green, 10000);
     // The controller behind the new device answers.
     bench.form.SendToAllPorts(QStringLiteral(":::ZAVZ3A.:::G"));
-    bench.form.Timer2->setEnabled(true);
-    QTRY_VERIFY_WITH_TIMEOUT(
-        bench.form.Text4->text().contains(QStringLiteral("G:BBBABBBBBBBBBBBBBBBBBBBBBBBBBBBB\r\n")),
-        5000);
+    bench.form.receivePollTimer()->setEnabled(true);
+    QTRY_VERIFY_WITH_TIMEOUT(bench.form.receiveLog()->text().contains(
+                                 QStringLiteral("G:BBBABBBBBBBBBBBBBBBBBBBBBBBBBBBB\r\n")),
+                             5000);
 
     simulator.terminate();
     QVERIFY(simulator.waitForFinished(5000));

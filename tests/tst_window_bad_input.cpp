@@ -4,7 +4,8 @@
 // run, what reaches a real pseudo-terminal is checked byte for byte, and the window must still
 // handle a click within 100 ms. The run prints the whole table with its timings; in short:
 //
-//   Text1[0..8]   any text       the button sends it whole, unchanged, as GB18030 ('' sends
+//   presetBox[0..8]
+//                 any text       the button sends it whole, unchanged, as GB18030 ('' sends
 //                                nothing; bad UTF-8 was already U+FFFD, 84 31 A4 37 on the wire)
 //                 lone surrogate a lone low surrogate, or a high one before more text, goes out
 //                                as the converter's substitute byte 0x1A
@@ -12,31 +13,36 @@
 //                                sends the one substitute byte
 //                 1M characters  refused whole by the port, whose output limit is 64 KiB (a
 //                                deliberate bound): nothing on the wire, the next command arrives
-//   Text2         any text       each timed step sends it + channel + "." (as Text1, so 1M is
-//                                refused); the fast sweep overwrites it with its block command
-//   Text3         any text       sent at every wrap of both sweeps (as Text1)
-//   Text6         reads 0        '', blanks, '-', '&H', NaN, inf, -Infinity, controls, bad
+//   prefixBox     any text       each timed step sends it + channel + "." (as presetBox, so 1M
+//                                is refused); the fast sweep overwrites it with its block command
+//   endCommandBox any text       sent at every wrap of both sweeps (as presetBox)
+//   startChannelBox
+//                 reads 0        '', blanks, '-', '&H', NaN, inf, -Infinity, controls, bad
 //                                UTF-8, lone U+D800, 1M 'x': start channel 0
 //                 '1e308' etc.   wrap value held at 32767, which has no next channel: after the
 //                                first wrap both sweeps send only the end command
 //                 '-1e308'       wrap value held at -32768: the cycle starts at -32767
 //                 others         '1.#INF' reads 1, '3' NUL '9' reads 3, '7' U+DC00 '7' reads 7
-//   Text7         reads 0        as above: end channel 0
+//   endChannelBox reads 0        as above: end channel 0
 //                 '1e308' etc.   the timed sweep runs up to 32767 and wraps; the fast sweep's
 //                                last block starts at 32707, then it wraps
 //                 '-1e308', '-5' every step wraps: only the end command
-//   Text8         reads <= 0     Timer3 and Timer1 interval 0: no ticks
+//   sweepIntervalBox
+//                 reads <= 0     opening pass and sweep timer interval 0: no ticks
 //                 '1e308' etc.   both intervals 65535 (no tick within the test's wait)
 //                 '1.#INF'       1 ms ('3' NUL '9' 3 ms, '7' U+DC00 '7' 7 ms): both tick
-//   Text5, Text9  any text       nothing reads them; the next timed step overwrites Text9
-//   Text10        any text       refused: open ports stay green with the settings before, and a
+//   totalChannelsBox, currentChannelBox
+//                 any text       nothing reads them; the next timed step overwrites the current
+//                                channel box
+//   settingsBox   any text       refused: open ports stay green with the settings before, and a
 //                                port that opens afterwards opens green with them too
-//   Text11[0..15] any text       kept until the port's next reply replaces it
-//   Text4         <= 1000 chars  kept, Label7 shows the length, caret at the end
-//                 1M characters  emptied at once, Label7 "0"
-//   Text12        any text       nothing reads it
-//   every box     1M characters  entered in 0.1 to 0.3 s (Text4 up to 0.55 s), repainted in up to
-//                                0.3 s more; after that the window handles a click at once
+//   receiveBox[0..15]
+//                 any text       kept until the port's next reply replaces it
+//   receiveLog    <= 1000 chars  kept, the log length label shows the length, caret at the end
+//                 1M characters  emptied at once, the log length label "0"
+//   referenceBox  any text       nothing reads it
+//   every box     1M characters  entered in 0.1 to 0.3 s (receiveLog up to 0.55 s), repainted in
+//                                up to 0.3 s more; after that the window handles a click at once
 #include "main_window/command_button.h"
 #include "main_window/form1.h"
 #include "main_window/label_control.h"
@@ -120,23 +126,23 @@ struct Bench {
     explicit Bench(const QMap<int, QString>& ports, bool openNow = true)
         : directory(ports), form(directory)
     {
-        form.Timer1->setEnabled(false);
-        form.Timer2->setEnabled(false);
-        form.Timer3->setEnabled(false);
+        form.sweepTimer()->setEnabled(false);
+        form.receivePollTimer()->setEnabled(false);
+        form.openingPassTimer()->setEnabled(false);
         if (openNow)
-            form.Timer3_Timer();
+            form.openingPass();
     }
     bool isGreen(int index) const
     {
-        return form.Label9[index]->foreColor() == 0x00FF00u &&
-               form.Label9[index]->text() == QStringLiteral("串口%1").arg(index + 1);
+        return form.statusLabel(index)->foreColor() == 0x00FF00u &&
+               form.statusLabel(index)->text() == QStringLiteral("串口%1").arg(index + 1);
     }
     QByteArray status(int index) const
     {
         return QStringLiteral("port %1 shows %2 in %3")
             .arg(index + 1)
-            .arg(form.Label9[index]->text())
-            .arg(form.Label9[index]->foreColor(), 6, 16, QLatin1Char('0'))
+            .arg(form.statusLabel(index)->text())
+            .arg(form.statusLabel(index)->foreColor(), 6, 16, QLatin1Char('0'))
             .toUtf8();
     }
     ExplicitPortDirectory directory;
@@ -189,7 +195,8 @@ template <typename Box> Entry enter(Box* box, const BadInput& input)
 // milliseconds after posting it was handled, or -1 if it was not handled within 5 s.
 qint64 clickDelay(Form1& form)
 {
-    return eventDelay(form.Command2, [&form] { QTest::mouseClick(form.Command2, Qt::LeftButton); });
+    return eventDelay(form.clearLogButton(),
+                      [&form] { QTest::mouseClick(form.clearLogButton(), Qt::LeftButton); });
 }
 
 // Fast steps one at a time: a queued call switches the fast sweep on, and a timer that is due at
@@ -204,14 +211,14 @@ bool runFastSteps(Form1& form, int steps)
             &form,
             [&] {
                 started = true;
-                QTimer::singleShot(0, &form, [&form] { form.Command6_Click(); });
-                form.Command6_Click();
+                QTimer::singleShot(0, &form, [&form] { form.clickFastSweep(); });
+                form.clickFastSweep();
             },
             Qt::QueuedConnection);
         const QDeadlineTimer deadline(5000);
         while (!started && !deadline.hasExpired())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (!started || form.Command6->tag() != u"0")
+        if (!started || form.fastSweepButton()->tag() != u"0")
             return false;
     }
     return true;
@@ -220,7 +227,7 @@ bool runFastSteps(Form1& form, int steps)
 void runTimedSteps(Form1& form, int steps)
 {
     for (int i = 0; i < steps; ++i)
-        form.Timer1_Timer();
+        form.sweepStep();
 }
 
 const QByteArray kMarker = "<end of case>";
@@ -374,7 +381,7 @@ QString endChannelFastSteps(double end)
     return endChannelTimedSteps(end);
 }
 
-// Text8's value as an interval in milliseconds: rounded, and held within 0 to 65535.
+// sweepIntervalBox's value as an interval in milliseconds: rounded, and held within 0 to 65535.
 int expectedInterval(double reads)
 {
     if (isHuge(reads))
@@ -452,7 +459,7 @@ private:
     void note(const QString& description);
 
     struct Line {
-        QString box; // "Text1", "Text7", ...
+        QString box; // "presetBox", "endChannelBox", ...
         int index;   // within an array, else -1
         int input;
         QString description;
@@ -466,7 +473,7 @@ private:
 
 namespace {
 
-// "Text1" for the case "Text1[3] '-'".
+// "presetBox" for the case "presetBox[3] '-'".
 QString boxOfThisCase()
 {
     return QString::fromLatin1(QTest::currentDataTag()).section(u' ', 0, 0).section(u'[', 0, 0);
@@ -510,15 +517,15 @@ void TestWindowBadInput::finishCase(Form1& form, const Entry& entry)
     // How fast is a figure of the table printed at the end, not a pass mark: the window must
     // only get to the click at all.
     QVERIFY2(delay >= 0, "the window did not handle a click within 5 s");
-    QVERIFY(form.Text4->text().isEmpty()); // the clear button did its work
+    QVERIFY(form.receiveLog()->text().isEmpty()); // the clear button did its work
 }
 
-// Text1[0..8]: the button sends the box's text unchanged, as GB18030, to every open port.
+// presetBox[0..8]: the button sends the box's text unchanged, as GB18030, to every open port.
 void TestWindowBadInput::presetBoxesSendTheirTextWhole_data()
 {
     addColumns();
     for (int i = 0; i < Roster::kPresets; ++i)
-        addRows(QStringLiteral("Text1"), i);
+        addRows(QStringLiteral("presetBox"), i);
 }
 
 void TestWindowBadInput::presetBoxesSendTheirTextWhole()
@@ -531,12 +538,12 @@ void TestWindowBadInput::presetBoxesSendTheirTextWhole()
     Form1& form = bench.form;
     QVERIFY2(bench.isGreen(0), bench.status(0));
 
-    const Entry entry = enter(form.Text1[index], in);
-    QCOMPARE(form.Text1[index]->text(), in.text); // no length limit, nothing filtered
-    QTest::mouseClick(form.Command1[index], Qt::LeftButton);
+    const Entry entry = enter(form.presetBox(index), in);
+    QCOMPARE(form.presetBox(index)->text(), in.text); // no length limit, nothing filtered
+    QTest::mouseClick(form.presetButton(index), Qt::LeftButton);
     // The next command from the same box goes out as usual.
-    form.Text1[index]->setText(QStringLiteral(":::ZAVA."));
-    QTest::mouseClick(form.Command1[index], Qt::LeftButton);
+    form.presetBox(index)->setText(QStringLiteral(":::ZAVA."));
+    QTest::mouseClick(form.presetButton(index), Qt::LeftButton);
 
     const std::optional<QByteArray> wire = wireSoFar(form, peer);
     QVERIFY2(wire, "the port stopped taking commands");
@@ -548,11 +555,11 @@ void TestWindowBadInput::presetBoxesSendTheirTextWhole()
              qPrintable(QStringLiteral("got %1\nwant %2").arg(shown(*wire), shown(expected))));
 }
 
-// Text2: the timed sweep sends it, then the channel and "."; the fast sweep overwrites it.
+// prefixBox: the timed sweep sends it, then the channel and "."; the fast sweep overwrites it.
 void TestWindowBadInput::prefixBoxIsSentAsItIs_data()
 {
     addColumns();
-    addRows(QStringLiteral("Text2"));
+    addRows(QStringLiteral("prefixBox"));
 }
 
 void TestWindowBadInput::prefixBoxIsSentAsItIs()
@@ -563,12 +570,12 @@ void TestWindowBadInput::prefixBoxIsSentAsItIs()
     Bench bench({{1, peer.linkPath()}});
     Form1& form = bench.form;
 
-    const Entry entry = enter(form.Text2, in);
-    QCOMPARE(form.Text2->text(), in.text);
+    const Entry entry = enter(form.prefixBox(), in);
+    QCOMPARE(form.prefixBox()->text(), in.text);
     runTimedSteps(form, 3);
-    QCOMPARE(form.Text9->text(), QStringLiteral("3"));
+    QCOMPARE(form.currentChannelBox()->text(), QStringLiteral("3"));
     QVERIFY(runFastSteps(form, 2));
-    QCOMPARE(form.Text2->text(), QString::fromLatin1(rangeCommand(2)));
+    QCOMPARE(form.prefixBox()->text(), QString::fromLatin1(rangeCommand(2)));
     runTimedSteps(form, 1);
 
     const std::optional<QByteArray> wire = wireSoFar(form, peer);
@@ -586,11 +593,11 @@ void TestWindowBadInput::prefixBoxIsSentAsItIs()
              qPrintable(QStringLiteral("got %1\nwant %2").arg(shown(*wire), shown(expected))));
 }
 
-// Text3: both sweeps send it unchanged at every wrap.
+// endCommandBox: both sweeps send it unchanged at every wrap.
 void TestWindowBadInput::endCommandBoxIsSentAsItIs_data()
 {
     addColumns();
-    addRows(QStringLiteral("Text3"));
+    addRows(QStringLiteral("endCommandBox"));
 }
 
 void TestWindowBadInput::endCommandBoxIsSentAsItIs()
@@ -600,10 +607,10 @@ void TestWindowBadInput::endCommandBoxIsSentAsItIs()
     PtyPeer peer;
     Bench bench({{1, peer.linkPath()}});
     Form1& form = bench.form;
-    form.Text7->setText(QStringLiteral("0")); // every other step wraps
+    form.endChannelBox()->setText(QStringLiteral("0")); // every other step wraps
 
-    const Entry entry = enter(form.Text3, in);
-    QCOMPARE(form.Text3->text(), in.text);
+    const Entry entry = enter(form.endCommandBox(), in);
+    QCOMPARE(form.endCommandBox()->text(), in.text);
     runTimedSteps(form, 3);
     QVERIFY(runFastSteps(form, 3));
 
@@ -619,11 +626,11 @@ void TestWindowBadInput::endCommandBoxIsSentAsItIs()
              qPrintable(QStringLiteral("got %1\nwant %2").arg(shown(*wire), shown(expected))));
 }
 
-// Text6: read as a number at every wrap; the counter is set one below it.
+// startChannelBox: read as a number at every wrap; the counter is set one below it.
 void TestWindowBadInput::startChannelBoxIsReadAsANumber_data()
 {
     addColumns();
-    addRows(QStringLiteral("Text6"));
+    addRows(QStringLiteral("startChannelBox"));
 }
 
 void TestWindowBadInput::startChannelBoxIsReadAsANumber()
@@ -635,10 +642,10 @@ void TestWindowBadInput::startChannelBoxIsReadAsANumber()
     PtyPeer peer;
     Bench bench({{1, peer.linkPath()}});
     Form1& form = bench.form;
-    form.Text7->setText(QStringLiteral("2"));
+    form.endChannelBox()->setText(QStringLiteral("2"));
 
-    const Entry entry = enter(form.Text6, in);
-    QCOMPARE(form.Text6->text(), in.text);
+    const Entry entry = enter(form.startChannelBox(), in);
+    QCOMPARE(form.startChannelBox()->text(), in.text);
     runTimedSteps(form, 8);
     QVERIFY(runFastSteps(form, 8));
 
@@ -651,11 +658,11 @@ void TestWindowBadInput::startChannelBoxIsReadAsANumber()
     finishCase(form, entry);
 }
 
-// Text7: read as a number at every step of both sweeps.
+// endChannelBox: read as a number at every step of both sweeps.
 void TestWindowBadInput::endChannelBoxIsReadAsANumber_data()
 {
     addColumns();
-    addRows(QStringLiteral("Text7"));
+    addRows(QStringLiteral("endChannelBox"));
 }
 
 void TestWindowBadInput::endChannelBoxIsReadAsANumber()
@@ -669,18 +676,18 @@ void TestWindowBadInput::endChannelBoxIsReadAsANumber()
     Bench bench({{1, peer.linkPath()}});
     Form1& form = bench.form;
     // Both counters near the top of the channel range: one wrap each with these starts.
-    form.Text7->setText(QStringLiteral("0"));
-    form.Text6->setText(QStringLiteral("32765"));
+    form.endChannelBox()->setText(QStringLiteral("0"));
+    form.startChannelBox()->setText(QStringLiteral("32765"));
     runTimedSteps(form, 1);
-    form.Text6->setText(QStringLiteral("32704"));
+    form.startChannelBox()->setText(QStringLiteral("32704"));
     QVERIFY(runFastSteps(form, 1));
-    form.Text6->setText(QStringLiteral("-2"));
+    form.startChannelBox()->setText(QStringLiteral("-2"));
     const std::optional<QByteArray> setUp = wireSoFar(form, peer);
     QVERIFY(setUp);
     QCOMPARE(*setUp, kEnd + kEnd);
 
-    const Entry entry = enter(form.Text7, in);
-    QCOMPARE(form.Text7->text(), in.text);
+    const Entry entry = enter(form.endChannelBox(), in);
+    QCOMPARE(form.endChannelBox()->text(), in.text);
     runTimedSteps(form, 8);
     QVERIFY(runFastSteps(form, 8));
 
@@ -695,11 +702,11 @@ void TestWindowBadInput::endChannelBoxIsReadAsANumber()
     finishCase(form, entry);
 }
 
-// Text8: every change sets the opening pass's and then the sweep's timer interval.
+// sweepIntervalBox: every change sets the opening pass's and then the sweep's timer interval.
 void TestWindowBadInput::intervalBoxKeepsBothTimersInRange_data()
 {
     addColumns();
-    addRows(QStringLiteral("Text8"));
+    addRows(QStringLiteral("sweepIntervalBox"));
 }
 
 void TestWindowBadInput::intervalBoxKeepsBothTimersInRange()
@@ -711,28 +718,28 @@ void TestWindowBadInput::intervalBoxKeepsBothTimersInRange()
     PtyPeer peer;
     Bench bench({{1, peer.linkPath()}});
     Form1& form = bench.form;
-    QList<QPair<int, int>> seen; // Timer3, Timer1 after each change of the box
-    connect(form.Text8, &TextBox::changed, this, [&] {
-        seen.append({form.Timer3->interval(), form.Timer1->interval()});
+    QList<QPair<int, int>> seen; // openingPassTimer, sweepTimer after each change of the box
+    connect(form.sweepIntervalBox(), &TextBox::changed, this, [&] {
+        seen.append({form.openingPassTimer()->interval(), form.sweepTimer()->interval()});
     });
 
-    const Entry entry = enter(form.Text8, in);
-    QCOMPARE(form.Text8->text(), in.text);
+    const Entry entry = enter(form.sweepIntervalBox(), in);
+    QCOMPARE(form.sweepIntervalBox()->text(), in.text);
     QVERIFY(!seen.isEmpty());
     for (const auto& [pass, sweep] : seen) {
         QVERIFY2(pass >= 0 && pass <= 65535 && pass == sweep,
                  qPrintable(QStringLiteral("intervals %1 and %2").arg(pass).arg(sweep)));
     }
-    QCOMPARE(form.Timer3->interval(), interval);
-    QCOMPARE(form.Timer1->interval(), interval);
+    QCOMPARE(form.openingPassTimer()->interval(), interval);
+    QCOMPARE(form.sweepTimer()->interval(), interval);
 
     // Both timers on for a while: an interval of 0 or one far beyond the wait gives no tick.
     int sweepTicks = 0;
     int passTicks = 0;
-    connect(form.Timer1, &WindowTimer::timeout, this, [&] { ++sweepTicks; });
-    connect(form.Timer3, &WindowTimer::timeout, this, [&] { ++passTicks; });
-    form.Timer3->setEnabled(true);
-    form.Command4_Click();
+    connect(form.sweepTimer(), &WindowTimer::timeout, this, [&] { ++sweepTicks; });
+    connect(form.openingPassTimer(), &WindowTimer::timeout, this, [&] { ++passTicks; });
+    form.openingPassTimer()->setEnabled(true);
+    form.clickSweep();
     const bool ticking = interval != 0 && interval <= 1000;
     bool enoughTicks = false;
     if (ticking)
@@ -740,9 +747,9 @@ void TestWindowBadInput::intervalBoxKeepsBothTimersInRange()
                                       3 * interval + 10000);
     else
         QTest::qWait(150); // a timer that should stay silent gets the chance to tick anyway
-    form.Command4_Click();
-    form.Timer3->setEnabled(false);
-    QVERIFY(!form.Timer1->isEnabled());
+    form.clickSweep();
+    form.openingPassTimer()->setEnabled(false);
+    QVERIFY(!form.sweepTimer()->isEnabled());
     if (!ticking) {
         QCOMPARE(sweepTicks, 0);
         QCOMPARE(passTicks, 0);
@@ -755,7 +762,7 @@ void TestWindowBadInput::intervalBoxKeepsBothTimersInRange()
     QVERIFY2(wire, "the port stopped taking commands");
     QCOMPARE(*wire, designTimeCycle(sweepTicks));
     QVERIFY2(bench.isGreen(0), bench.status(0));
-    note(QStringLiteral("reads %1: Timer3 and Timer1 interval %2%3")
+    note(QStringLiteral("reads %1: openingPassTimer and sweepTimer interval %2%3")
              .arg(in.reads)
              .arg(interval)
              .arg(sweepTicks == 0
@@ -764,34 +771,35 @@ void TestWindowBadInput::intervalBoxKeepsBothTimersInRange()
     finishCase(form, entry);
 }
 
-// Text5 (total channels) and Text9 (current channel display): nothing reads them; the sweeps
-// run as with the design-time values, and the timed sweep overwrites Text9.
+// totalChannelsBox and currentChannelBox: nothing reads them; the sweeps
+// run as with the design-time values, and the timed sweep overwrites currentChannelBox.
 void TestWindowBadInput::displayAndTotalBoxesChangeNothing_data()
 {
     addColumns();
-    addRows(QStringLiteral("Text5"));
-    addRows(QStringLiteral("Text9"));
+    addRows(QStringLiteral("totalChannelsBox"));
+    addRows(QStringLiteral("currentChannelBox"));
 }
 
 void TestWindowBadInput::displayAndTotalBoxesChangeNothing()
 {
     QFETCH(int, input);
     const BadInput& in = badInputs()[input];
-    const bool display = QString::fromLatin1(QTest::currentDataTag()).startsWith(u"Text9");
+    const bool display =
+        QString::fromLatin1(QTest::currentDataTag()).startsWith(u"currentChannelBox");
     PtyPeer peer;
     Bench bench({{1, peer.linkPath()}});
     Form1& form = bench.form;
-    TextBox* box = display ? form.Text9 : form.Text5;
+    TextBox* box = display ? form.currentChannelBox() : form.totalChannelsBox();
 
     const Entry entry = enter(box, in);
     QCOMPARE(box->text(), in.text);
     QVERIFY(runFastSteps(form, 3));
     QCOMPARE(box->text(), in.text); // the fast sweep never shows its channel
-    form.Text2->setText(QString::fromLatin1(kPrefix));
+    form.prefixBox()->setText(QString::fromLatin1(kPrefix));
     runTimedSteps(form, 3);
-    QCOMPARE(form.Text9->text(), QStringLiteral("3"));
+    QCOMPARE(form.currentChannelBox()->text(), QStringLiteral("3"));
     if (!display)
-        QCOMPARE(form.Text5->text(), in.text);
+        QCOMPARE(form.totalChannelsBox()->text(), in.text);
 
     const std::optional<QByteArray> wire = wireSoFar(form, peer);
     QVERIFY2(wire, "the port stopped taking commands");
@@ -806,11 +814,12 @@ void TestWindowBadInput::displayAndTotalBoxesChangeNothing()
     finishCase(form, entry);
 }
 
-// Text10: the opening pass writes it to every port; a refused text leaves the previous settings.
+// settingsBox: the opening pass writes it to every port; a refused text leaves the previous
+// settings.
 void TestWindowBadInput::refusedSettingsKeepThePreviousOnes_data()
 {
     addColumns();
-    addRows(QStringLiteral("Text10"));
+    addRows(QStringLiteral("settingsBox"));
 }
 
 void TestWindowBadInput::refusedSettingsKeepThePreviousOnes()
@@ -822,22 +831,22 @@ void TestWindowBadInput::refusedSettingsKeepThePreviousOnes()
     two.removeLink(); // port 2 comes up only after the bad text is in the box
     Bench bench({{1, one.linkPath()}, {2, two.linkPath()}}, false);
     Form1& form = bench.form;
-    form.Text10->setText(QStringLiteral("9600,n,8,2"));
-    form.Timer3_Timer();
+    form.settingsBox()->setText(QStringLiteral("9600,n,8,2"));
+    form.openingPass();
     QVERIFY2(bench.isGreen(0), bench.status(0));
-    QCOMPARE(form.Label9[1]->foreColor(), 0xC0C0C0u);
+    QCOMPARE(form.statusLabel(1)->foreColor(), 0xC0C0C0u);
 
-    const Entry entry = enter(form.Text10, in);
-    QCOMPARE(form.Text10->text(), in.text);
+    const Entry entry = enter(form.settingsBox(), in);
+    QCOMPARE(form.settingsBox()->text(), in.text);
     QVERIFY(two.reopen());
-    form.Timer3_Timer();
+    form.openingPass();
     QVERIFY2(bench.isGreen(0), bench.status(0));
     QVERIFY2(bench.isGreen(1), bench.status(1));
     for (int i : {0, 1})
         QCOMPARE(form.portBank().port(i).settings(), QStringLiteral("9600,n,8,2"));
     QVERIFY(slaveRunsAt9600With2StopBits(one.slavePath()));
     QVERIFY(slaveRunsAt9600With2StopBits(two.slavePath()));
-    QTest::mouseClick(form.Command1[0], Qt::LeftButton);
+    QTest::mouseClick(form.presetButton(0), Qt::LeftButton);
     form.SendToAllPorts(QString::fromLatin1(kMarker));
     for (PtyPeer* peer : {&one, &two}) {
         const std::optional<QByteArray> wire = readUpToMarker(*peer);
@@ -849,12 +858,12 @@ void TestWindowBadInput::refusedSettingsKeepThePreviousOnes()
     finishCase(form, entry);
 }
 
-// Text11[0..15]: the receive poll replaces a box with the next piece its port receives.
+// receiveBox[0..15]: the receive poll replaces a box with the next piece its port receives.
 void TestWindowBadInput::receiveBoxesAreReplacedByTheNextReply_data()
 {
     addColumns();
     for (int i = 0; i < Roster::kPorts; ++i)
-        addRows(QStringLiteral("Text11"), i);
+        addRows(QStringLiteral("receiveBox"), i);
 }
 
 void TestWindowBadInput::receiveBoxesAreReplacedByTheNextReply()
@@ -867,21 +876,21 @@ void TestWindowBadInput::receiveBoxesAreReplacedByTheNextReply()
     Form1& form = bench.form;
     QVERIFY2(bench.isGreen(index), bench.status(index));
 
-    const Entry entry = enter(form.Text11[index], in);
-    QCOMPARE(form.Text11[index]->text(), in.text);
-    form.Timer2_Timer(); // nothing received: the box keeps the text
-    QCOMPARE(form.Text11[index]->text(), in.text);
-    QCOMPARE(form.Text4->text(), QString());
+    const Entry entry = enter(form.receiveBox(index), in);
+    QCOMPARE(form.receiveBox(index)->text(), in.text);
+    form.receivePoll(); // nothing received: the box keeps the text
+    QCOMPARE(form.receiveBox(index)->text(), in.text);
+    QCOMPARE(form.receiveLog()->text(), QString());
 
     QVERIFY(peer.write("OK"));
     const QDeadlineTimer deadline(5000);
-    while (form.Text11[index]->text() != u"OK" && !deadline.hasExpired()) {
+    while (form.receiveBox(index)->text() != u"OK" && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        form.Timer2_Timer();
+        form.receivePoll();
     }
-    QCOMPARE(form.Text11[index]->text(), QStringLiteral("OK"));
-    QCOMPARE(form.Text4->text(), QStringLiteral("OK"));
-    QCOMPARE(form.Label7->text(), QStringLiteral("2"));
+    QCOMPARE(form.receiveBox(index)->text(), QStringLiteral("OK"));
+    QCOMPARE(form.receiveLog()->text(), QStringLiteral("OK"));
+    QCOMPARE(form.logLengthLabel()->text(), QStringLiteral("2"));
     const std::optional<QByteArray> wire = wireSoFar(form, peer);
     QVERIFY(wire);
     QCOMPARE(*wire, QByteArray());
@@ -890,12 +899,12 @@ void TestWindowBadInput::receiveBoxesAreReplacedByTheNextReply()
     finishCase(form, entry);
 }
 
-// Text4: the receive log counts its characters, keeps the caret at the end and empties itself
+// receiveLog: the receive log counts its characters, keeps the caret at the end and empties itself
 // past 1000 characters.
 void TestWindowBadInput::receiveLogCountsAndEmptiesItself_data()
 {
     addColumns();
-    addRows(QStringLiteral("Text4"));
+    addRows(QStringLiteral("receiveLog"));
 }
 
 void TestWindowBadInput::receiveLogCountsAndEmptiesItself()
@@ -905,38 +914,41 @@ void TestWindowBadInput::receiveLogCountsAndEmptiesItself()
     PtyPeer peer;
     Bench bench({{1, peer.linkPath()}});
     Form1& form = bench.form;
-    form.Text4->setText(QStringLiteral("seed")); // so that even an empty text is a change
+    form.receiveLog()->setText(QStringLiteral("seed")); // so that even an empty text is a change
 
-    const Entry entry = enter(form.Text4, in);
+    const Entry entry = enter(form.receiveLog(), in);
     const bool emptied = in.characters > 1000;
-    QCOMPARE(form.Text4->text(), emptied ? QString() : in.text);
-    QCOMPARE(form.Label7->text(), QString::number(emptied ? 0 : in.characters));
-    QCOMPARE(form.Text4->textCursor().position(), form.Text4->document()->characterCount() - 1);
-    QVERIFY(!form.Text4->textCursor().hasSelection());
+    QCOMPARE(form.receiveLog()->text(), emptied ? QString() : in.text);
+    QCOMPARE(form.logLengthLabel()->text(), QString::number(emptied ? 0 : in.characters));
+    QCOMPARE(form.receiveLog()->textCursor().position(),
+             form.receiveLog()->document()->characterCount() - 1);
+    QVERIFY(!form.receiveLog()->textCursor().hasSelection());
 
     QVERIFY(peer.write("OK"));
     const QString logged = (emptied ? QString() : in.text) + QStringLiteral("OK");
     const QDeadlineTimer deadline(5000);
-    while (form.Text4->text() != logged && !deadline.hasExpired()) {
+    while (form.receiveLog()->text() != logged && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        form.Timer2_Timer();
+        form.receivePoll();
     }
-    QCOMPARE(form.Text4->text(), logged);
-    QCOMPARE(form.Label7->text(), QString::number(emptied ? 2 : in.characters + 2));
-    QCOMPARE(form.Text4->textCursor().position(), form.Text4->document()->characterCount() - 1);
-    note(emptied ? QStringLiteral("over 1000 characters: emptied at once, Label7 0; the next "
-                                  "reply starts a new log")
-                 : QStringLiteral("kept, Label7 %1, caret at the end; the next reply is "
-                                  "appended")
-                       .arg(in.characters));
+    QCOMPARE(form.receiveLog()->text(), logged);
+    QCOMPARE(form.logLengthLabel()->text(), QString::number(emptied ? 2 : in.characters + 2));
+    QCOMPARE(form.receiveLog()->textCursor().position(),
+             form.receiveLog()->document()->characterCount() - 1);
+    note(emptied
+             ? QStringLiteral("over 1000 characters: emptied at once, logLengthLabel 0; the next "
+                              "reply starts a new log")
+             : QStringLiteral("kept, logLengthLabel %1, caret at the end; the next reply is "
+                              "appended")
+                   .arg(in.characters));
     finishCase(form, entry);
 }
 
-// Text12: the reference text is for the operator's eyes; nothing reads it.
+// referenceBox: the reference text is for the operator's eyes; nothing reads it.
 void TestWindowBadInput::referenceBoxChangesNothing_data()
 {
     addColumns();
-    addRows(QStringLiteral("Text12"));
+    addRows(QStringLiteral("referenceBox"));
 }
 
 void TestWindowBadInput::referenceBoxChangesNothing()
@@ -947,12 +959,12 @@ void TestWindowBadInput::referenceBoxChangesNothing()
     Bench bench({{1, peer.linkPath()}});
     Form1& form = bench.form;
 
-    const Entry entry = enter(form.Text12, in);
-    QCOMPARE(form.Text12->text(), in.text);
-    QTest::mouseClick(form.Command1[0], Qt::LeftButton);
+    const Entry entry = enter(form.referenceBox(), in);
+    QCOMPARE(form.referenceBox()->text(), in.text);
+    QTest::mouseClick(form.presetButton(0), Qt::LeftButton);
     runTimedSteps(form, 1);
-    form.Timer2_Timer();
-    QCOMPARE(form.Text12->text(), in.text);
+    form.receivePoll();
+    QCOMPARE(form.referenceBox()->text(), in.text);
     const std::optional<QByteArray> wire = wireSoFar(form, peer);
     QVERIFY(wire);
     QCOMPARE(*wire, ":::ZAVA." + timedCommands(QStringLiteral("1")));

@@ -33,7 +33,7 @@ struct Bench : WindowBench {
 
     PortStatus status(int index) const
     {
-        return {form.Label9[index]->text(), form.Label9[index]->foreColor()};
+        return {form.statusLabel(index)->text(), form.statusLabel(index)->foreColor()};
     }
 
     // Opening passes a tenth of a second apart (the interval box allows that) until the port's
@@ -42,7 +42,7 @@ struct Bench : WindowBench {
     {
         const QDeadlineTimer deadline(timeoutMs);
         while (!deadline.hasExpired()) {
-            form.Timer3_Timer();
+            form.openingPass();
             if (status(index).rgb == rgb)
                 return true;
             QTest::qWait(100);
@@ -55,8 +55,8 @@ struct Bench : WindowBench {
     {
         const QDeadlineTimer deadline(timeoutMs);
         while (!deadline.hasExpired()) {
-            form.Timer2_Timer();
-            if (form.Text11[index]->text() == text)
+            form.receivePoll();
+            if (form.receiveBox(index)->text() == text)
                 return true;
             QTest::qWait(20);
         }
@@ -128,23 +128,23 @@ void TestWindowNetworkPorts::aServedLineIsAPort()
     QVERIFY(bench.passUntil(2, kGreen));
     QCOMPARE(bench.status(2), (PortStatus{QStringLiteral("串口3"), kGreen}));
     QCOMPARE(bench.status(0), (PortStatus{QStringLiteral("串口1"), kLightGray}));
-    QCOMPARE(bench.form.Label9[2]->toolTip().contains(url), true);
+    QCOMPARE(bench.form.statusLabel(2)->toolTip().contains(url), true);
 
     // A preset: the same GB18030 bytes on the far line as on a local one.
-    bench.form.Text1[0]->setText(QStringLiteral("全部亮:::ZAVB5."));
-    bench.form.Command1_Click(0);
+    bench.form.presetBox(0)->setText(QStringLiteral("全部亮:::ZAVB5."));
+    bench.form.clickPreset(0);
     QCOMPARE(far.readExactly(kCommandBytes.size(), 10000), kCommandBytes);
     QCOMPARE(far.readAvailable(100), QByteArray());
 
     // The reply in the port's box and in the log.
     QVERIFY(far.write(kReplyBytes));
     QVERIFY(bench.pollUntil(2, QStringLiteral("成功OK\r\n")));
-    QVERIFY(bench.form.Text4->text().endsWith(QStringLiteral("成功OK\r\n")));
+    QVERIFY(bench.form.receiveLog()->text().endsWith(QStringLiteral("成功OK\r\n")));
 
     // The settings box: RFC 2217 carries it to the far line; raw TCP leaves the line alone.
     QCOMPARE(farSpeed(far.slavePath()), speed_t(rfc2217 ? B115200 : B9600));
-    bench.form.Text10->setText(QStringLiteral("19200,n,8,1"));
-    bench.form.Timer3_Timer();
+    bench.form.settingsBox()->setText(QStringLiteral("19200,n,8,1"));
+    bench.form.openingPass();
     if (rfc2217)
         QTRY_COMPARE_WITH_TIMEOUT(farSpeed(far.slavePath()), speed_t(B19200), 10000);
     else
@@ -173,8 +173,8 @@ void TestWindowNetworkPorts::aLineHeldByAnotherClientShowsBlue()
     Bench bench({{5, url}});
     QVERIFY(bench.passUntil(4, kBlue));
     QCOMPARE(bench.status(4), (PortStatus{QStringLiteral("占用5"), kBlue}));
-    bench.form.Timer2_Timer();
-    QCOMPARE(bench.form.Text11[4]->text(), QString()); // nothing of the server's notice shows
+    bench.form.receivePoll();
+    QCOMPARE(bench.form.receiveBox(4)->text(), QString()); // nothing of the server's notice shows
 
     other.disconnectFromHost();
     QVERIFY(bench.passUntil(4, kGreen));
@@ -205,8 +205,8 @@ void TestWindowNetworkPorts::serverStoppedGoesGrayWithoutSpinningAndComesBack()
     QElapsedTimer wall;
     wall.start();
     while (wall.elapsed() < 3000) {
-        bench.form.Timer3_Timer();
-        bench.form.Timer2_Timer();
+        bench.form.openingPass();
+        bench.form.receivePoll();
         QTest::qWait(50);
     }
     const double cpu = processCpuSeconds() - cpuBefore;
@@ -215,8 +215,8 @@ void TestWindowNetworkPorts::serverStoppedGoesGrayWithoutSpinningAndComesBack()
 
     QVERIFY(ser2net.start());
     QVERIFY(bench.passUntil(0, kGreen));
-    bench.form.Text1[0]->setText(QStringLiteral("全部亮:::ZAVB5."));
-    bench.form.Command1_Click(0);
+    bench.form.presetBox(0)->setText(QStringLiteral("全部亮:::ZAVB5."));
+    bench.form.clickPreset(0);
     QCOMPARE(far.readExactly(kCommandBytes.size(), 10000), kCommandBytes);
 }
 

@@ -23,7 +23,7 @@ struct Bench : WindowBench {
     explicit Bench(const QMap<int, QString>& ports) : WindowBench(ports) {}
     PortStatus status(int index) const
     {
-        return {form.Label9[index]->text(), form.Label9[index]->foreColor()};
+        return {form.statusLabel(index)->text(), form.statusLabel(index)->foreColor()};
     }
 };
 
@@ -64,12 +64,12 @@ private slots:
 void TestWindowPorts::withNoPortMappedAllSixteenShowLightGray()
 {
     Bench bench({});
-    bench.form.Timer3_Timer();
+    bench.form.openingPass();
     for (int i = 0; i < 16; ++i)
         QCOMPARE(bench.status(i), (PortStatus{QStringLiteral("串口%1").arg(i + 1), 0xC0C0C0u}));
-    bench.form.Timer3_Timer();
+    bench.form.openingPass();
     QCOMPARE(bench.status(15).rgb, 0xC0C0C0u);
-    QVERIFY(bench.form.Label9[15]->toolTip().contains(QStringLiteral("无设备")));
+    QVERIFY(bench.form.statusLabel(15)->toolTip().contains(QStringLiteral("无设备")));
 }
 
 void TestWindowPorts::openPortsTurnGreenAndReceiveEveryBroadcastByteExact()
@@ -77,12 +77,12 @@ void TestWindowPorts::openPortsTurnGreenAndReceiveEveryBroadcastByteExact()
     PtyPeer one, four;
     QVERIFY(one.isValid() && four.isValid());
     Bench bench({{1, one.linkPath()}, {4, four.linkPath()}});
-    bench.form.Timer3_Timer();
+    bench.form.openingPass();
     QCOMPARE(bench.status(0), (PortStatus{QStringLiteral("串口1"), 0x00FF00u}));
     QCOMPARE(bench.status(3), (PortStatus{QStringLiteral("串口4"), 0x00FF00u}));
     for (int i : {1, 2, 4, 15})
         QCOMPARE(bench.status(i).rgb, 0xC0C0C0u);
-    QVERIFY(bench.form.Label9[3]->toolTip().contains(four.linkPath()));
+    QVERIFY(bench.form.statusLabel(3)->toolTip().contains(four.linkPath()));
 
     // Nothing added, nothing lost, the same bytes on both.
     const QString command = QStringLiteral(":::ZAVB0-9999(EFG).");
@@ -96,7 +96,7 @@ void TestWindowPorts::openPortsTurnGreenAndReceiveEveryBroadcastByteExact()
     QCOMPARE(one.readAvailable(100), QByteArray());
 
     // A second pass leaves open ports open and green, and sends nothing of its own.
-    bench.form.Timer3_Timer();
+    bench.form.openingPass();
     QCOMPARE(bench.status(0).rgb, 0x00FF00u);
     QCOMPARE(four.readAvailable(100), QByteArray());
 }
@@ -105,7 +105,7 @@ void TestWindowPorts::aPortThatTakesNothingMoreDoesNotStarveThePortsAfterIt()
 {
     PtyPeer one, stuck, four;
     Bench bench({{1, one.linkPath()}, {2, stuck.linkPath()}, {4, four.linkPath()}});
-    bench.form.Timer3_Timer();
+    bench.form.openingPass();
     // Port 2's controller reads nothing: its line and then its queue fill up.
     SerialPort& port2 = bench.form.portBank().port(1);
     const QString chunk(1000, u'x');
@@ -122,12 +122,12 @@ void TestWindowPorts::aPortThatTakesNothingMoreDoesNotStarveThePortsAfterIt()
 
     // Every other port still gets every command, the ones after the full port included.
     bench.form.SendToAllPorts(QStringLiteral(":::ZAVA."));
-    bench.form.Command1_Click(1);
+    bench.form.clickPreset(1);
     QCOMPARE(one.readExactly(16), QByteArray(":::ZAVA.:::ZAVB."));
     QCOMPARE(four.readExactly(16), QByteArray(":::ZAVA.:::ZAVB."));
     // The full port is not given up on: it stays open and green.
     QVERIFY(port2.isOpen());
-    bench.form.Timer3_Timer();
+    bench.form.openingPass();
     QCOMPARE(bench.status(1), (PortStatus{QStringLiteral("串口2"), 0x00FF00u}));
 }
 
@@ -143,16 +143,16 @@ void TestWindowPorts::handlersPendingWhenAPassStartsRunBetweenItsPorts()
         [&] {
             openAtTheClick << bench.form.portBank().port(0).isOpen()
                            << bench.form.portBank().port(15).isOpen();
-            bench.form.Command1_Click(0);
+            bench.form.clickPreset(0);
         },
         Qt::QueuedConnection);
-    bench.form.Timer3_Timer();
+    bench.form.openingPass();
     QCOMPARE(openAtTheClick, (QList<bool>{true, false}));
     QCOMPARE(one.readExactly(8), QByteArray(":::ZAVA."));
     QCOMPARE(bench.status(15), (PortStatus{QStringLiteral("串口16"), 0x00FF00u}));
     QCOMPARE(sixteen.readAvailable(100), QByteArray());
     // Once open, port 16 gets what is sent from then on, as port 1 does.
-    bench.form.Command1_Click(1);
+    bench.form.clickPreset(1);
     QCOMPARE(one.readExactly(8), QByteArray(":::ZAVB."));
     QCOMPARE(sixteen.readExactly(8), QByteArray(":::ZAVB."));
 }
@@ -164,10 +164,10 @@ void TestWindowPorts::aPortHeldElsewhereShowsBlueUntilReleased()
     for (auto hold : {ForeignHolder::Hold::Flock, ForeignHolder::Hold::LockFile}) {
         ForeignHolder holder(five.slavePath(), hold);
         QVERIFY(holder.isHolding());
-        bench.form.Timer3_Timer();
+        bench.form.openingPass();
         QCOMPARE(bench.status(4), (PortStatus{QStringLiteral("占用5"), 0x0000FFu}));
         holder.release();
-        bench.form.Timer3_Timer();
+        bench.form.openingPass();
         QCOMPARE(bench.status(4), (PortStatus{QStringLiteral("串口5"), 0x00FF00u}));
         // Held by us now: to a flock user it is in use.
         QVERIFY(!someoneElseCanLock(five.slavePath()));
@@ -180,7 +180,7 @@ void TestWindowPorts::aLostDeviceGoesGrayWithoutSpinningAndComesBackGreen()
 {
     PtyPeer peer;
     Bench bench({{2, peer.linkPath()}});
-    bench.form.Timer3_Timer();
+    bench.form.openingPass();
     QCOMPARE(bench.status(1).rgb, 0x00FF00u);
 
     peer.closeMaster();
@@ -193,11 +193,11 @@ void TestWindowPorts::aLostDeviceGoesGrayWithoutSpinningAndComesBackGreen()
     QVERIFY2(spent < 0.25, qPrintable(QString("CPU %1 s in 0.5 s").arg(spent)));
     bench.form.SendToAllPorts(QStringLiteral("lost")); // goes nowhere, fails quietly
 
-    bench.form.Timer3_Timer();
+    bench.form.openingPass();
     QCOMPARE(bench.status(1), (PortStatus{QStringLiteral("串口2"), 0xC0C0C0u}));
 
     QVERIFY(peer.reopen());
-    bench.form.Timer3_Timer();
+    bench.form.openingPass();
     QCOMPARE(bench.status(1), (PortStatus{QStringLiteral("串口2"), 0x00FF00u}));
     bench.form.SendToAllPorts(QStringLiteral("back"));
     QCOMPARE(peer.readExactly(4), QByteArray("back"));
@@ -207,14 +207,14 @@ void TestWindowPorts::aRefusedSettingsTextStillOpensWithThePreviousSettings()
 {
     PtyPeer peer;
     Bench bench({{3, peer.linkPath()}});
-    bench.form.Text10->setText(QStringLiteral("fast,please"));
-    bench.form.Timer3_Timer();
+    bench.form.settingsBox()->setText(QStringLiteral("fast,please"));
+    bench.form.openingPass();
     QCOMPARE(bench.status(2), (PortStatus{QStringLiteral("串口3"), 0x00FF00u}));
     QCOMPARE(bench.form.portBank().port(2).settings(), QStringLiteral("115200,n,8,1"));
     // A good text is taken by the open port on the next pass (a pty has no parity or data
     // bits to set, so the change is one it can take).
-    bench.form.Text10->setText(QStringLiteral("9600,n,8,2"));
-    bench.form.Timer3_Timer();
+    bench.form.settingsBox()->setText(QStringLiteral("9600,n,8,2"));
+    bench.form.openingPass();
     QCOMPARE(bench.form.portBank().port(2).settings(), QStringLiteral("9600,n,8,2"));
     QCOMPARE(bench.status(2).rgb, 0x00FF00u);
 }
@@ -223,15 +223,15 @@ void TestWindowPorts::exitReleasesEveryPortAndSendsNothingMore()
 {
     PtyPeer peer;
     Bench bench({{1, peer.linkPath()}});
-    bench.form.Timer3_Timer();
+    bench.form.openingPass();
     QVERIFY(bench.form.portBank().port(0).isOpen());
     // The sweep runs at 1 ms when the exit button is clicked.
-    bench.form.Text8->setText(QStringLiteral("1"));
-    bench.form.Timer3->setEnabled(false);
-    bench.form.Command4_Click();
+    bench.form.sweepIntervalBox()->setText(QStringLiteral("1"));
+    bench.form.openingPassTimer()->setEnabled(false);
+    bench.form.clickSweep();
     QVERIFY(!peer.readAvailable(10000).isEmpty());
 
-    QTest::mouseClick(bench.form.Command3, Qt::LeftButton);
+    QTest::mouseClick(bench.form.exitButton(), Qt::LeftButton);
     QVERIFY(!bench.form.isVisible());
     QVERIFY(!bench.form.portBank().port(0).isOpen());
     QVERIFY(someoneElseCanLock(peer.slavePath()));
@@ -239,7 +239,7 @@ void TestWindowPorts::exitReleasesEveryPortAndSendsNothingMore()
     QCOMPARE(peer.readAvailable(100), QByteArray());
     // Even a handler still unwinding cannot write or open again.
     bench.form.SendToAllPorts(QStringLiteral("late"));
-    bench.form.Timer3_Timer();
+    bench.form.openingPass();
     QVERIFY(!bench.form.portBank().port(0).isOpen());
     QCOMPARE(peer.readAvailable(100), QByteArray());
 }
@@ -248,12 +248,12 @@ void TestWindowPorts::theCloseBoxEndsTheProgramLikeTheExitButton()
 {
     PtyPeer peer;
     Bench bench({{1, peer.linkPath()}});
-    bench.form.Timer3_Timer();
+    bench.form.openingPass();
     QVERIFY(bench.form.portBank().port(0).isOpen());
     QVERIFY(bench.form.close());
     QVERIFY(!bench.form.portBank().port(0).isOpen());
     QVERIFY(someoneElseCanLock(peer.slavePath()));
-    bench.form.Timer3_Timer();
+    bench.form.openingPass();
     QVERIFY(!bench.form.portBank().port(0).isOpen());
 }
 

@@ -17,14 +17,14 @@ namespace {
 // Ports opened once. A poll runs once the bytes just written by each peer wait at its port;
 // no event runs meanwhile, so nothing takes them before the poll.
 struct Bench : WindowBench {
-    explicit Bench(const QMap<int, QString>& ports) : WindowBench(ports) { form.Timer3_Timer(); }
+    explicit Bench(const QMap<int, QString>& ports) : WindowBench(ports) { form.openingPass(); }
     bool pollWhenWaiting(std::initializer_list<std::pair<const PtyPeer*, qsizetype>> arrivals)
     {
         for (const auto& [peer, bytes] : arrivals) {
             if (!peer->waitUntilUnreadAtSlave(bytes))
                 return false;
         }
-        form.Timer2_Timer();
+        form.receivePoll();
         return true;
     }
 };
@@ -56,15 +56,16 @@ void TestWindowReceive::aReplyInTwoPiecesShowsTheSecondInTheBoxAndBothInTheLog()
     Bench bench({{1, peer.linkPath()}});
     QVERIFY(peer.write("OK"));
     QVERIFY(bench.pollWhenWaiting({{&peer, 2}}));
-    QCOMPARE(bench.form.Text11[0]->text(), QStringLiteral("OK"));
-    QCOMPARE(bench.form.Text4->text(), QStringLiteral("OK"));
-    QCOMPARE(bench.form.Label7->text(), QStringLiteral("2"));
+    QCOMPARE(bench.form.receiveBox(0)->text(), QStringLiteral("OK"));
+    QCOMPARE(bench.form.receiveLog()->text(), QStringLiteral("OK"));
+    QCOMPARE(bench.form.logLengthLabel()->text(), QStringLiteral("2"));
     QVERIFY(peer.write(" 1\r\n"));
     QVERIFY(bench.pollWhenWaiting({{&peer, 4}}));
-    QCOMPARE(bench.form.Text11[0]->text(), QStringLiteral(" 1\r\n"));
-    QCOMPARE(bench.form.Text4->text(), QStringLiteral("OK 1\r\n"));
-    QCOMPARE(bench.form.Label7->text(), QStringLiteral("6"));
-    QCOMPARE(caretPosition(bench.form.Text4), bench.form.Text4->document()->characterCount() - 1);
+    QCOMPARE(bench.form.receiveBox(0)->text(), QStringLiteral(" 1\r\n"));
+    QCOMPARE(bench.form.receiveLog()->text(), QStringLiteral("OK 1\r\n"));
+    QCOMPARE(bench.form.logLengthLabel()->text(), QStringLiteral("6"));
+    QCOMPARE(caretPosition(bench.form.receiveLog()),
+             bench.form.receiveLog()->document()->characterCount() - 1);
 }
 
 void TestWindowReceive::twoPortsInOnePollAreLoggedInPortOrderWithNothingBetween()
@@ -75,10 +76,10 @@ void TestWindowReceive::twoPortsInOnePollAreLoggedInPortOrderWithNothingBetween(
     QVERIFY(three.write("third"));
     QVERIFY(one.write("first"));
     QVERIFY(bench.pollWhenWaiting({{&one, 5}, {&three, 5}}));
-    QCOMPARE(bench.form.Text4->text(), QStringLiteral("firstthird"));
-    QCOMPARE(bench.form.Text11[0]->text(), QStringLiteral("first"));
-    QCOMPARE(bench.form.Text11[2]->text(), QStringLiteral("third"));
-    QVERIFY(bench.form.Text11[1]->text().isEmpty());
+    QCOMPARE(bench.form.receiveLog()->text(), QStringLiteral("firstthird"));
+    QCOMPARE(bench.form.receiveBox(0)->text(), QStringLiteral("first"));
+    QCOMPARE(bench.form.receiveBox(2)->text(), QStringLiteral("third"));
+    QVERIFY(bench.form.receiveBox(1)->text().isEmpty());
 }
 
 void TestWindowReceive::aQuietOrClosedPortLeavesItsBoxAndTheLogAlone()
@@ -87,20 +88,20 @@ void TestWindowReceive::aQuietOrClosedPortLeavesItsBoxAndTheLogAlone()
     Bench bench({{2, peer.linkPath()}});
     // A write of the same text is no change: with nothing received the log's handler never
     // runs, so its label keeps its design-time caption.
-    bench.form.Timer2_Timer();
-    QCOMPARE(bench.form.Label7->text(), QStringLiteral("Label7"));
+    bench.form.receivePoll();
+    QCOMPARE(bench.form.logLengthLabel()->text(), QStringLiteral("Label7"));
     QVERIFY(peer.write("hello"));
     QVERIFY(bench.pollWhenWaiting({{&peer, 5}}));
-    bench.form.Timer2_Timer();
-    QCOMPARE(bench.form.Text11[1]->text(), QStringLiteral("hello"));
-    QCOMPARE(bench.form.Text4->text(), QStringLiteral("hello"));
+    bench.form.receivePoll();
+    QCOMPARE(bench.form.receiveBox(1)->text(), QStringLiteral("hello"));
+    QCOMPARE(bench.form.receiveLog()->text(), QStringLiteral("hello"));
     // The device goes away: the box keeps what it showed, the log keeps its text.
     peer.closeMaster();
     peer.removeLink();
-    bench.form.Timer2_Timer();
-    QCOMPARE(bench.form.Text11[1]->text(), QStringLiteral("hello"));
-    QCOMPARE(bench.form.Text4->text(), QStringLiteral("hello"));
-    QCOMPARE(bench.form.Label7->text(), QStringLiteral("5"));
+    bench.form.receivePoll();
+    QCOMPARE(bench.form.receiveBox(1)->text(), QStringLiteral("hello"));
+    QCOMPARE(bench.form.receiveLog()->text(), QStringLiteral("hello"));
+    QCOMPARE(bench.form.logLengthLabel()->text(), QStringLiteral("5"));
 }
 
 void TestWindowReceive::everythingPendingComesInOneChunkAndSplitCharactersArriveWhole()
@@ -118,21 +119,21 @@ void TestWindowReceive::everythingPendingComesInOneChunkAndSplitCharactersArrive
         if (i < 4)
             QVERIFY(QTest::qWaitFor([&] { return peer.unreadAtSlave() == 0; }, 10000));
     }
-    bench.form.Timer2_Timer();
-    QCOMPARE(bench.form.Text11[0]->text().toLatin1(), burst);
+    bench.form.receivePoll();
+    QCOMPARE(bench.form.receiveBox(0)->text().toLatin1(), burst);
     // Over 1000 characters: the log emptied itself.
-    QCOMPARE(bench.form.Text4->text(), QString());
-    QCOMPARE(bench.form.Label7->text(), QStringLiteral("0"));
+    QCOMPARE(bench.form.receiveLog()->text(), QString());
+    QCOMPARE(bench.form.logLengthLabel()->text(), QStringLiteral("0"));
 
     // "占用" is four bytes in GB18030; the poll falls between the two bytes of the first.
     const QByteArray inUse("\xd5\xbc\xd3\xc3");
     QVERIFY(peer.write(inUse.left(1)));
     QVERIFY(bench.pollWhenWaiting({{&peer, 1}}));
-    QCOMPARE(bench.form.Text11[0]->text().toLatin1(), burst); // nothing whole yet
+    QCOMPARE(bench.form.receiveBox(0)->text().toLatin1(), burst); // nothing whole yet
     QVERIFY(peer.write(inUse.mid(1)));
     QVERIFY(bench.pollWhenWaiting({{&peer, 3}}));
-    QCOMPARE(bench.form.Text11[0]->text(), QStringLiteral("占用"));
-    QCOMPARE(bench.form.Label7->text(), QStringLiteral("2"));
+    QCOMPARE(bench.form.receiveBox(0)->text(), QStringLiteral("占用"));
+    QCOMPARE(bench.form.logLengthLabel()->text(), QStringLiteral("2"));
 }
 
 void TestWindowReceive::theLogEmptiesItselfOnlyPastTheLimit_data()
@@ -165,38 +166,39 @@ void TestWindowReceive::theLogEmptiesItselfOnlyPastTheLimit()
     QFETCH(QString, after);
     QFETCH(QString, label);
     Bench bench({});
-    bench.form.Text4->setText(before);
-    bench.form.Text4->setText(bench.form.Text4->text() + appended);
-    QCOMPARE(bench.form.Text4->text(), after);
-    QCOMPARE(bench.form.Label7->text(), label);
-    QCOMPARE(caretPosition(bench.form.Text4), bench.form.Text4->document()->characterCount() - 1);
+    bench.form.receiveLog()->setText(before);
+    bench.form.receiveLog()->setText(bench.form.receiveLog()->text() + appended);
+    QCOMPARE(bench.form.receiveLog()->text(), after);
+    QCOMPARE(bench.form.logLengthLabel()->text(), label);
+    QCOMPARE(caretPosition(bench.form.receiveLog()),
+             bench.form.receiveLog()->document()->characterCount() - 1);
 }
 
 void TestWindowReceive::emptyingReentersTheChangeHandlerExactlyOnce()
 {
     Bench bench({});
     int changes = 0;
-    connect(bench.form.Text4, &MultiLineTextBox::changed, this, [&] { ++changes; });
-    bench.form.Text4->setText(QString(1001, QLatin1Char('z')));
+    connect(bench.form.receiveLog(), &MultiLineTextBox::changed, this, [&] { ++changes; });
+    bench.form.receiveLog()->setText(QString(1001, QLatin1Char('z')));
     // One change for the long text, one nested change for the emptied log, and no more.
     QCOMPARE(changes, 2);
-    QCOMPARE(bench.form.Label7->text(), QStringLiteral("0"));
+    QCOMPARE(bench.form.logLengthLabel()->text(), QStringLiteral("0"));
 }
 
 void TestWindowReceive::clearButtonEmptiesTheLog()
 {
     Bench bench({});
-    bench.form.Text4->setText(QStringLiteral("received"));
-    QCOMPARE(bench.form.Label7->text(), QStringLiteral("8"));
-    QTest::mouseClick(bench.form.Command2, Qt::LeftButton);
-    QCOMPARE(bench.form.Text4->text(), QString());
-    QCOMPARE(bench.form.Label7->text(), QStringLiteral("0"));
+    bench.form.receiveLog()->setText(QStringLiteral("received"));
+    QCOMPARE(bench.form.logLengthLabel()->text(), QStringLiteral("8"));
+    QTest::mouseClick(bench.form.clearLogButton(), Qt::LeftButton);
+    QCOMPARE(bench.form.receiveLog()->text(), QString());
+    QCOMPARE(bench.form.logLengthLabel()->text(), QStringLiteral("0"));
 }
 
 void TestWindowReceive::typingInTheMiddlePutsTheCaretBackAtTheEnd()
 {
     Bench bench({});
-    MultiLineTextBox* log = bench.form.Text4;
+    MultiLineTextBox* log = bench.form.receiveLog();
     log->setText(QStringLiteral("line 1\r\nline 2"));
     QTextCursor caret = log->textCursor();
     caret.setPosition(3);
@@ -204,13 +206,13 @@ void TestWindowReceive::typingInTheMiddlePutsTheCaretBackAtTheEnd()
     QTest::keyClicks(log, QStringLiteral("AB"));
     // The first keystroke lands at the caret, which then goes back to the end for the second.
     QCOMPARE(log->text(), QStringLiteral("linAe 1\r\nline 2B"));
-    QCOMPARE(bench.form.Label7->text(), QStringLiteral("16"));
+    QCOMPARE(bench.form.logLengthLabel()->text(), QStringLiteral("16"));
     QCOMPARE(caretPosition(log), log->document()->characterCount() - 1);
     // Typing that takes the log past the limit empties it.
     log->setText(QString(1000, QLatin1Char('k')));
     QTest::keyClick(log, Qt::Key_X);
     QCOMPARE(log->text(), QString());
-    QCOMPARE(bench.form.Label7->text(), QStringLiteral("0"));
+    QCOMPARE(bench.form.logLengthLabel()->text(), QStringLiteral("0"));
 }
 
 QTEST_MAIN(TestWindowReceive)

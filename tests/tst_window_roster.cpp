@@ -47,31 +47,31 @@ void TestWindowRoster::controlsStartWithTheirDesignTimeValues()
 {
     Form1& f = *form_;
     QVERIFY(f.isVisible());
-    QCOMPARE(f.Text10->text(), QStringLiteral("115200,n,8,1"));
-    QCOMPARE(f.Label8->text(), QStringLiteral("串口设置"));
-    QCOMPARE(f.Label10->text(),
+    QCOMPARE(f.settingsBox()->text(), QStringLiteral("115200,n,8,1"));
+    QCOMPARE(f.settingsCaption()->text(), QStringLiteral("串口设置"));
+    QCOMPARE(f.hintLabel()->text(),
              QStringLiteral("同时打开所有端口了，那个好用，那个绿色，并且有回读数据"));
-    QCOMPARE(f.Label10->foreColor(), 0xC04000u);
+    QCOMPARE(f.hintLabel()->foreColor(), 0xC04000u);
     for (int i = 0; i < Roster::kPorts; ++i) {
-        QCOMPARE(f.Label9[i]->text(), QStringLiteral("串口%1").arg(i + 1));
-        QVERIFY(f.Text11[i]->text().isEmpty());
+        QCOMPARE(f.statusLabel(i)->text(), QStringLiteral("串口%1").arg(i + 1));
+        QVERIFY(f.receiveBox(i)->text().isEmpty());
     }
-    QCOMPARE(f.Text8->text(), QStringLiteral("200"));
-    QCOMPARE(f.Text5->text(), QStringLiteral("112"));
-    QCOMPARE(f.Text6->text(), QStringLiteral("0"));
-    QCOMPARE(f.Text7->text(), QStringLiteral("31"));
-    QCOMPARE(f.Text2->text(), QStringLiteral(":::::::::::ZAVB"));
-    QCOMPARE(f.Text3->text(), QStringLiteral(":::ZAVB."));
-    QCOMPARE(f.Text9->text(), QStringLiteral("XXX"));
-    QCOMPARE(f.Label7->text(), QStringLiteral("Label7"));
-    QVERIFY(f.Text4->text().isEmpty());
-    QCOMPARE(f.Command4->text(), QStringLiteral("所有端口循环测试 ZAV指令"));
-    QCOMPARE(f.Command6->text(), QStringLiteral("快速"));
-    QVERIFY(!f.Command6->isVisible());
-    QVERIFY(f.Command6->tag().isEmpty());
-    QCOMPARE(f.Command2->text(), QStringLiteral("清空"));
-    QCOMPARE(f.Command3->text(), QStringLiteral("退出"));
-    QCOMPARE(f.Text12->text().count(QStringLiteral("\r\n")), 40);
+    QCOMPARE(f.sweepIntervalBox()->text(), QStringLiteral("200"));
+    QCOMPARE(f.totalChannelsBox()->text(), QStringLiteral("112"));
+    QCOMPARE(f.startChannelBox()->text(), QStringLiteral("0"));
+    QCOMPARE(f.endChannelBox()->text(), QStringLiteral("31"));
+    QCOMPARE(f.prefixBox()->text(), QStringLiteral(":::::::::::ZAVB"));
+    QCOMPARE(f.endCommandBox()->text(), QStringLiteral(":::ZAVB."));
+    QCOMPARE(f.currentChannelBox()->text(), QStringLiteral("XXX"));
+    QCOMPARE(f.logLengthLabel()->text(), QStringLiteral("Label7"));
+    QVERIFY(f.receiveLog()->text().isEmpty());
+    QCOMPARE(f.sweepButton()->text(), QStringLiteral("所有端口循环测试 ZAV指令"));
+    QCOMPARE(f.fastSweepButton()->text(), QStringLiteral("快速"));
+    QVERIFY(!f.fastSweepButton()->isVisible());
+    QVERIFY(f.fastSweepButton()->tag().isEmpty());
+    QCOMPARE(f.clearLogButton()->text(), QStringLiteral("清空"));
+    QCOMPARE(f.exitButton()->text(), QStringLiteral("退出"));
+    QCOMPARE(f.referenceBox()->text().count(QStringLiteral("\r\n")), 40);
     // Every preset's caption and default command, by index.
     const char16_t* const presets[9][2] = {
         {u"全部亮", u":::ZAVA."},
@@ -85,8 +85,8 @@ void TestWindowRoster::controlsStartWithTheirDesignTimeValues()
         {u"块填充指令", u":::ZAVB0-9999(EFG)."},
     };
     for (int i = 0; i < 9; ++i) {
-        QCOMPARE(f.Command1[i]->text(), QString::fromUtf16(presets[i][0]));
-        QCOMPARE(f.Text1[i]->text(), QString::fromUtf16(presets[i][1]));
+        QCOMPARE(f.presetButton(i)->text(), QString::fromUtf16(presets[i][0]));
+        QCOMPARE(f.presetBox(i)->text(), QString::fromUtf16(presets[i][1]));
     }
     QVERIFY(f.windowTitle().startsWith(QStringLiteral("Lightbench ")));
     QVERIFY(!f.windowIcon().isNull());
@@ -96,23 +96,23 @@ void TestWindowRoster::controlsStandAtTheirDesignTimePlaces_data()
 {
     QTest::addColumn<QString>("control");
     QTest::addColumn<QRect>("twips"); // left, top, width, height
-    QTest::newRow("Text10") << "Text10" << QRect(11880, 1080, 1695, 285);
-    QTest::newRow("Label10") << "Label10" << QRect(11040, 240, 2580, 465);
-    QTest::newRow("Command4") << "Command4" << QRect(720, 4440, 2535, 495);
-    QTest::newRow("Text8") << "Text8" << QRect(1920, 5160, 735, 285);
-    QTest::newRow("Text2") << "Text2" << QRect(1560, 6240, 1095, 270);
-    QTest::newRow("Text9") << "Text9" << QRect(2640, 6240, 615, 285);
-    QTest::newRow("Text7") << "Text7" << QRect(1560, 6600, 1695, 285);
-    QTest::newRow("Text3") << "Text3" << QRect(1560, 6960, 1695, 285);
-    QTest::newRow("Command6") << "Command6" << QRect(2160, 7200, 855, 375);
-    QTest::newRow("Command2") << "Command2" << QRect(7440, 4440, 615, 375);
-    QTest::newRow("Text4") << "Text4" << QRect(3960, 4920, 6495, 2535);
-    QTest::newRow("Text12") << "Text12" << QRect(360, 7920, 10215, 1575);
-    QTest::newRow("Command3") << "Command3" << QRect(12120, 8640, 1215, 855);
-    QTest::newRow("Command1(6)") << "Command1(6)" << QRect(3960, 4440, 855, 375);
-    QTest::newRow("Text1(6)") << "Text1(6)" << QRect(4920, 4440, 2415, 405);
-    QTest::newRow("Command1(8)") << "Command1(8)" << QRect(240, 3855, 1095, 375);
-    QTest::newRow("Text1(3)") << "Text1(3)" << QRect(1440, 2040, 2775, 405);
+    QTest::newRow("settings box") << "settings box" << QRect(11880, 1080, 1695, 285);
+    QTest::newRow("hint label") << "hint label" << QRect(11040, 240, 2580, 465);
+    QTest::newRow("sweep button") << "sweep button" << QRect(720, 4440, 2535, 495);
+    QTest::newRow("sweep interval box") << "sweep interval box" << QRect(1920, 5160, 735, 285);
+    QTest::newRow("prefix box") << "prefix box" << QRect(1560, 6240, 1095, 270);
+    QTest::newRow("current channel box") << "current channel box" << QRect(2640, 6240, 615, 285);
+    QTest::newRow("end channel box") << "end channel box" << QRect(1560, 6600, 1695, 285);
+    QTest::newRow("end command box") << "end command box" << QRect(1560, 6960, 1695, 285);
+    QTest::newRow("fast-sweep button") << "fast-sweep button" << QRect(2160, 7200, 855, 375);
+    QTest::newRow("clear-log button") << "clear-log button" << QRect(7440, 4440, 615, 375);
+    QTest::newRow("receive log") << "receive log" << QRect(3960, 4920, 6495, 2535);
+    QTest::newRow("reference box") << "reference box" << QRect(360, 7920, 10215, 1575);
+    QTest::newRow("exit button") << "exit button" << QRect(12120, 8640, 1215, 855);
+    QTest::newRow("preset button 6") << "preset button 6" << QRect(3960, 4440, 855, 375);
+    QTest::newRow("preset box 6") << "preset box 6" << QRect(4920, 4440, 2415, 405);
+    QTest::newRow("preset button 8") << "preset button 8" << QRect(240, 3855, 1095, 375);
+    QTest::newRow("preset box 3") << "preset box 3" << QRect(1440, 2040, 2775, 405);
 }
 
 void TestWindowRoster::controlsStandAtTheirDesignTimePlaces()
@@ -121,15 +121,23 @@ void TestWindowRoster::controlsStandAtTheirDesignTimePlaces()
     QFETCH(QRect, twips);
     Form1& f = *form_;
     const QMap<QString, QWidget*> byName = {
-        {"Text10", f.Text10},     {"Label10", f.Label10},
-        {"Command4", f.Command4}, {"Text8", f.Text8},
-        {"Text2", f.Text2},       {"Text9", f.Text9},
-        {"Text7", f.Text7},       {"Text3", f.Text3},
-        {"Command6", f.Command6}, {"Command2", f.Command2},
-        {"Text4", f.Text4},       {"Text12", f.Text12},
-        {"Command3", f.Command3}, {"Command1(6)", f.Command1[6]},
-        {"Text1(6)", f.Text1[6]}, {"Command1(8)", f.Command1[8]},
-        {"Text1(3)", f.Text1[3]},
+        {"settings box", f.settingsBox()},
+        {"hint label", f.hintLabel()},
+        {"sweep button", f.sweepButton()},
+        {"sweep interval box", f.sweepIntervalBox()},
+        {"prefix box", f.prefixBox()},
+        {"current channel box", f.currentChannelBox()},
+        {"end channel box", f.endChannelBox()},
+        {"end command box", f.endCommandBox()},
+        {"fast-sweep button", f.fastSweepButton()},
+        {"clear-log button", f.clearLogButton()},
+        {"receive log", f.receiveLog()},
+        {"reference box", f.referenceBox()},
+        {"exit button", f.exitButton()},
+        {"preset button 6", f.presetButton(6)},
+        {"preset box 6", f.presetBox(6)},
+        {"preset button 8", f.presetButton(8)},
+        {"preset box 3", f.presetBox(3)},
     };
     QWidget* widget = byName.value(control);
     QVERIFY(widget);
@@ -141,25 +149,26 @@ void TestWindowRoster::controlsStandAtTheirDesignTimePlaces()
 void TestWindowRoster::portRowsAreSpacedByTheFirstLabelsHeight()
 {
     Form1& f = *form_;
-    const int step = f.Label9[0]->height();
+    const int step = f.statusLabel(0)->height();
     QVERIFY(step > 0);
-    QCOMPARE(f.Label9[0]->y(), Twips::toPixels(1560));
+    QCOMPARE(f.statusLabel(0)->y(), Twips::toPixels(1560));
     for (int i = 0; i < Roster::kPorts; ++i) {
-        QCOMPARE(f.Label9[i]->x(), Twips::toPixels(11040));
-        QCOMPARE(f.Label9[i]->y(), f.Label9[0]->y() + i * step);
-        QCOMPARE(f.Text11[i]->y(), f.Label9[i]->y());
-        QCOMPARE(f.Text11[i]->x(), Twips::toPixels(12000));
-        QCOMPARE(f.Text11[i]->size(), QSize(Twips::toPixels(1455), Twips::toPixels(270)));
+        QCOMPARE(f.statusLabel(i)->x(), Twips::toPixels(11040));
+        QCOMPARE(f.statusLabel(i)->y(), f.statusLabel(0)->y() + i * step);
+        QCOMPARE(f.receiveBox(i)->y(), f.statusLabel(i)->y());
+        QCOMPARE(f.receiveBox(i)->x(), Twips::toPixels(12000));
+        QCOMPARE(f.receiveBox(i)->size(), QSize(Twips::toPixels(1455), Twips::toPixels(270)));
     }
-    // Two-digit rows are wider, yet spaced the same: the spacing follows Label9(0) alone.
-    QVERIFY(f.Label9[9]->width() > f.Label9[8]->width());
+    // Two-digit rows are wider, yet spaced the same: the spacing follows the first status label
+    // alone.
+    QVERIFY(f.statusLabel(9)->width() > f.statusLabel(8)->width());
     // Labels are auto-sized to their caption in the Song font.
-    QCOMPARE(f.Label9[0]->height(), f.Label9[0]->sizeHint().height());
+    QCOMPARE(f.statusLabel(0)->height(), f.statusLabel(0)->sizeHint().height());
 }
 
 void TestWindowRoster::songStyleFontIsUsedWhereOneIsInstalled()
 {
-    const QFontInfo used(form_->Label9[0]->font());
+    const QFontInfo used(form_->statusLabel(0)->font());
     const QStringList songFaces = {"SimSun",
                                    "NSimSun",
                                    "AR PL UMing CN",
@@ -169,19 +178,19 @@ void TestWindowRoster::songStyleFontIsUsedWhereOneIsInstalled()
     if (!QFontDatabase::families().contains("AR PL UMing CN"))
         QSKIP("no Song-style face installed (fonts-arphic-uming)");
     QVERIFY2(songFaces.contains(used.family()), qPrintable(used.family()));
-    QCOMPARE(form_->Label9[0]->font().pointSizeF(), 14.25);
-    QCOMPARE(form_->Text4->font().pointSizeF(), 12.0);
+    QCOMPARE(form_->statusLabel(0)->font().pointSizeF(), 14.25);
+    QCOMPARE(form_->receiveLog()->font().pointSizeF(), 12.0);
 }
 
 void TestWindowRoster::timersStartAsDesigned()
 {
     Form1& f = *form_;
-    QCOMPARE(f.Timer1->interval(), 200);
-    QVERIFY(!f.Timer1->isEnabled());
-    QCOMPARE(f.Timer2->interval(), 200);
-    QVERIFY(f.Timer2->isEnabled());
-    QCOMPARE(f.Timer3->interval(), 1000);
-    QVERIFY(f.Timer3->isEnabled());
+    QCOMPARE(f.sweepTimer()->interval(), 200);
+    QVERIFY(!f.sweepTimer()->isEnabled());
+    QCOMPARE(f.receivePollTimer()->interval(), 200);
+    QVERIFY(f.receivePollTimer()->isEnabled());
+    QCOMPARE(f.openingPassTimer()->interval(), 1000);
+    QVERIFY(f.openingPassTimer()->isEnabled());
 }
 
 void TestWindowRoster::clientAreaMatchesTheRoster()
@@ -202,8 +211,8 @@ void TestWindowRoster::everyControlCarriesAnAccessibleName()
         ++named;
     }
     QCOMPARE(names.size(), named); // each name says which control it is
-    QCOMPARE(form_->Label9[2]->accessibleName(), QStringLiteral("port 3 status"));
-    QCOMPARE(form_->Text8->accessibleName(), QStringLiteral("sweep interval (ms)"));
+    QCOMPARE(form_->statusLabel(2)->accessibleName(), QStringLiteral("port 3 status"));
+    QCOMPARE(form_->sweepIntervalBox()->accessibleName(), QStringLiteral("sweep interval (ms)"));
 }
 
 QTEST_MAIN(TestWindowRoster)

@@ -67,13 +67,13 @@ void TestWindowSessionLog::twoPortsLogAndReport()
     SessionRecording recording(bank, {dir.filePath("logs"), 1 << 20, reportPath},
                                QDateTime::currentMSecsSinceEpoch());
 
-    form.Timer3_Timer();
+    form.openingPass();
     QVERIFY(bank.port(0).isOpen() && bank.port(1).isOpen());
 
     // A preset, then a step of the timed sweep (its first cycle begins at channel 1).
-    form.Text1[0]->setText(QStringLiteral(":::ZAVB5."));
-    form.Command1[0]->click();
-    form.Timer1_Timer();
+    form.presetBox(0)->setText(QStringLiteral(":::ZAVB5."));
+    form.presetButton(0)->click();
+    form.sweepStep();
     const QByteArray sent(":::ZAVB5.:::::::::::ZAVB1.");
     QCOMPARE(one.readExactly(sent.size()), sent);
     QCOMPARE(two.readExactly(sent.size()), sent);
@@ -83,13 +83,13 @@ void TestWindowSessionLog::twoPortsLogAndReport()
     QVERIFY(two.write("OK\r\nwait"));
     QTRY_COMPARE(bank.port(0).counters().bytesReceived, quint64(11));
     QTRY_COMPARE(bank.port(1).counters().bytesReceived, quint64(8));
-    form.Timer2_Timer();
+    form.receivePoll();
 
     // Port 2's device goes away and is not there at the next pass.
     two.closeMaster();
     two.removeLink();
     QTRY_COMPARE(bank.port(1).counters().losses, quint64(1));
-    form.Timer3_Timer();
+    form.openingPass();
 
     recording.finish();
     const QString logs = dir.filePath("logs");
@@ -139,14 +139,14 @@ void TestWindowSessionLog::repliesThePollReadsItselfAreLoggedAsTheyCame()
     QCOMPARE(prepareLogDirectory(dir.filePath("logs")), QString());
     SessionRecording recording(bank, {dir.filePath("logs"), 1 << 20, QString()},
                                QDateTime::currentMSecsSinceEpoch());
-    form.Timer3_Timer();
+    form.openingPass();
     QVERIFY(bank.port(0).isOpen());
 
     const QList<QByteArray> replies{"first\r\n", "SECOND\r\n", "3rd\r\n"};
     for (const QByteArray& reply : replies) {
         QVERIFY(one.write(reply));
         QVERIFY(one.waitUntilUnreadAtSlave(reply.size())); // no event loop: the poll reads it
-        form.Timer2_Timer();
+        form.receivePoll();
     }
     QCOMPARE(bank.port(0).counters().bytesReceived, quint64(5 + 2 + 6 + 2 + 3 + 2));
 

@@ -87,24 +87,25 @@ void TestWindowStatus::everyPortNamesItsOwnDeviceBeforeTheFirstPass()
         {8, "串口9: /dev/ttyUSB7 — "}, {15, "串口16: /dev/ttyACM3 — "},
         {2, "串口3: 无设备 — "},       {14, "串口15: 无设备 — "}};
     for (auto it = expected.begin(); it != expected.end(); ++it)
-        QVERIFY2(bench.form.Label9[it.key()]->toolTip().startsWith(it.value()),
-                 qPrintable(bench.form.Label9[it.key()]->toolTip()));
+        QVERIFY2(bench.form.statusLabel(it.key())->toolTip().startsWith(it.value()),
+                 qPrintable(bench.form.statusLabel(it.key())->toolTip()));
     for (int i = 0; i < 16; ++i)
-        QVERIFY(bench.form.Label9[i]->toolTip().startsWith(QStringLiteral("串口%1: ").arg(i + 1)));
+        QVERIFY(
+            bench.form.statusLabel(i)->toolTip().startsWith(QStringLiteral("串口%1: ").arg(i + 1)));
 }
 
 void TestWindowStatus::theToolTipFollowsTheTraffic()
 {
     PtyPeer two;
     WindowBench bench({{2, two.linkPath()}});
-    bench.form.Timer3_Timer();
+    bench.form.openingPass();
     bench.form.SendToAllPorts(QStringLiteral("ZAV1."));
     bench.form.SendToAllPorts(QStringLiteral("ZAV2."));
     QCOMPARE(two.readExactly(10), QByteArray("ZAV1.ZAV2."));
     QVERIFY(two.write("OK\r\n"));
     QTRY_COMPARE(bench.form.portBank().port(1).counters().bytesReceived, 4u);
-    bench.form.Timer2_Timer();
-    const QString tip = bench.form.Label9[1]->toolTip();
+    bench.form.receivePoll();
+    const QString tip = bench.form.statusLabel(1)->toolTip();
     QVERIFY2(tip.startsWith("串口2: " + two.linkPath() +
                             " — 发送 2 条 / 10 B, 接收 4 B, 丢弃 0, 断开 0 次, 最后接收 "),
              qPrintable(tip));
@@ -113,19 +114,19 @@ void TestWindowStatus::theToolTipFollowsTheTraffic()
     two.closeMaster();
     two.removeLink();
     QTRY_VERIFY(!bench.form.portBank().port(1).isOpen());
-    bench.form.Timer3_Timer();
-    QVERIFY2(bench.form.Label9[1]->toolTip().contains(QStringLiteral("断开 1 次")),
-             qPrintable(bench.form.Label9[1]->toolTip()));
+    bench.form.openingPass();
+    QVERIFY2(bench.form.statusLabel(1)->toolTip().contains(QStringLiteral("断开 1 次")),
+             qPrintable(bench.form.statusLabel(1)->toolTip()));
 }
 
 void TestWindowStatus::typingKeepsEveryCrLfOfTheLog()
 {
     WindowBench bench({});
-    MultiLineTextBox* log = bench.form.Text4;
+    MultiLineTextBox* log = bench.form.receiveLog();
     log->setText(QStringLiteral("OK 1\r\nOK 2\r\n"));
     QTest::keyClicks(log, QStringLiteral("x"));
     QCOMPARE(log->text(), QStringLiteral("OK 1\r\nOK 2\r\nx"));
-    QCOMPARE(bench.form.Label7->text(), QStringLiteral("13"));
+    QCOMPARE(bench.form.logLengthLabel()->text(), QStringLiteral("13"));
 
     // A line break typed is a CR LF, and deleting a line break takes the pair.
     QTest::keyClick(log, Qt::Key_Return);
@@ -146,7 +147,7 @@ void TestWindowStatus::typingKeepsEveryCrLfOfTheLog()
     log->setTextCursor(caret);
     QTest::keyClicks(log, QStringLiteral("z"));
     QCOMPARE(log->text(), QStringLiteral("OK zK 2\r\n"));
-    QCOMPARE(bench.form.Label7->text(), QStringLiteral("9"));
+    QCOMPARE(bench.form.logLengthLabel()->text(), QStringLiteral("9"));
 
     // A lone CR or LF of a reply stays as it came, next to what the operator types.
     log->setText(QStringLiteral("a\rb\nc"));
@@ -157,7 +158,7 @@ void TestWindowStatus::typingKeepsEveryCrLfOfTheLog()
 void TestWindowStatus::aReceiveBoxLaysOutOnlyTheEndOfALongChunk()
 {
     WindowBench bench({});
-    TextBox* box = bench.form.Text11[0];
+    TextBox* box = bench.form.receiveBox(0);
     QString chunk;
     for (int n = 0; chunk.size() < 30000; ++n)
         chunk += QStringLiteral("OK %1\r\n").arg(n);
@@ -195,7 +196,7 @@ void TestWindowStatus::aReceiveBoxLaysOutOnlyTheEndOfALongChunk()
 void TestWindowStatus::theSweepBoxesDrawAtMostOnceAFrame()
 {
     WindowBench bench({});
-    TextBox* box = bench.form.Text2;
+    TextBox* box = bench.form.prefixBox();
     int changes = 0;
     connect(box, &TextBox::changed, this, [&] { ++changes; });
     box->setText(QStringLiteral("ZAV1."));

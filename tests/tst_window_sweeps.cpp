@@ -17,7 +17,7 @@
 namespace {
 
 struct Bench : WindowBench {
-    explicit Bench(const QMap<int, QString>& ports) : WindowBench(ports) { form.Timer3_Timer(); }
+    explicit Bench(const QMap<int, QString>& ports) : WindowBench(ports) { form.openingPass(); }
 };
 
 // Starts the fast sweep with a click through the window's event system and collects what the
@@ -38,7 +38,7 @@ QByteArray runFastSweep(Form1& form, PtyPeer& peer,
         }
     });
     watcher.start(1);
-    QMetaObject::invokeMethod(&form, "Command6_Click", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&form, "clickFastSweep", Qt::QueuedConnection);
     // The sweep runs inside this wait, so once it returns the sweep has stopped.
     if (!QTest::qWaitFor([&] { return clicked; }, 10000))
         return received;
@@ -101,24 +101,24 @@ void TestWindowSweeps::timedSweepSendsTheWorkedSequenceOnItsTimer()
 {
     PtyPeer peer;
     Bench bench({{1, peer.linkPath()}});
-    bench.form.Text8->setText(QStringLiteral("5"));
-    bench.form.Timer3->setEnabled(false);
-    QVERIFY(!bench.form.Timer1->isEnabled());
-    bench.form.Command4_Click();
+    bench.form.sweepIntervalBox()->setText(QStringLiteral("5"));
+    bench.form.openingPassTimer()->setEnabled(false);
+    QVERIFY(!bench.form.sweepTimer()->isEnabled());
+    bench.form.clickSweep();
     const QByteArray expected = timedCycleFromTheStart(65);
     QCOMPARE(peer.readExactly(expected.size(), 10000), expected);
-    bench.form.Command4_Click(); // stop
-    QVERIFY(!bench.form.Timer1->isEnabled());
+    bench.form.clickSweep(); // stop
+    QVERIFY(!bench.form.sweepTimer()->isEnabled());
     QVERIFY(
         QTest::qWaitFor([&] { return bench.form.portBank().port(0).pendingOutput() == 0; }, 10000));
     QByteArray wire = expected + peer.readAvailable(50);
     QCOMPARE(peer.readAvailable(50), QByteArray());
     // Restarted, it goes on from where it stood: the whole stream stays one sequence.
     const qsizetype before = wire.count("ZAVB");
-    bench.form.Command4_Click();
+    bench.form.clickSweep();
     while (wire.count("ZAVB") < before + 3)
         wire += peer.readAvailable(1000);
-    bench.form.Command4_Click();
+    bench.form.clickSweep();
     QVERIFY(
         QTest::qWaitFor([&] { return bench.form.portBank().port(0).pendingOutput() == 0; }, 10000));
     wire += peer.readAvailable(50);
@@ -128,18 +128,19 @@ void TestWindowSweeps::timedSweepSendsTheWorkedSequenceOnItsTimer()
 void TestWindowSweeps::intervalBoxSetsBothTimersAsItIsTyped()
 {
     Bench bench({});
-    QList<QPair<int, int>> seen; // Timer3, Timer1 after each keystroke
-    connect(bench.form.Text8, &TextBox::changed, this, [&] {
-        seen.append({bench.form.Timer3->interval(), bench.form.Timer1->interval()});
+    QList<QPair<int, int>> seen; // opening pass and sweep timers after each keystroke
+    connect(bench.form.sweepIntervalBox(), &TextBox::changed, this, [&] {
+        seen.append(
+            {bench.form.openingPassTimer()->interval(), bench.form.sweepTimer()->interval()});
     });
-    bench.form.Text8->clear();
-    QTest::keyClicks(bench.form.Text8, QStringLiteral("500"));
+    bench.form.sweepIntervalBox()->clear();
+    QTest::keyClicks(bench.form.sweepIntervalBox(), QStringLiteral("500"));
     QCOMPARE(seen, (QList<QPair<int, int>>{{0, 0}, {5, 5}, {50, 50}, {500, 500}}));
-    QVERIFY(!bench.form.Timer1->isEnabled()); // typing does not start the sweep
-    bench.form.Text8->setText(QStringLiteral("99999999999"));
-    QCOMPARE(bench.form.Timer1->interval(), 65535);
-    bench.form.Text8->setText(QStringLiteral("-5"));
-    QCOMPARE(bench.form.Timer3->interval(), 0);
+    QVERIFY(!bench.form.sweepTimer()->isEnabled()); // typing does not start the sweep
+    bench.form.sweepIntervalBox()->setText(QStringLiteral("99999999999"));
+    QCOMPARE(bench.form.sweepTimer()->interval(), 65535);
+    bench.form.sweepIntervalBox()->setText(QStringLiteral("-5"));
+    QCOMPARE(bench.form.openingPassTimer()->interval(), 0);
 }
 
 void TestWindowSweeps::fastSweepRunsInItsOwnLoopUntilClickedAgain()
@@ -149,18 +150,19 @@ void TestWindowSweeps::fastSweepRunsInItsOwnLoopUntilClickedAgain()
     const QByteArray expected = fastCommands(1, 40);
     const QByteArray received = runFastSweep(
         bench.form, peer, [&](const QByteArray& got) { return got.size() >= expected.size(); },
-        "Command6_Click");
-    QCOMPARE(bench.form.Command6->tag(), QStringLiteral("0"));
+        "clickFastSweep");
+    QCOMPARE(bench.form.fastSweepButton()->tag(), QStringLiteral("0"));
     QVERIFY(received.startsWith(expected));
     // The command after the stop is one whole command: nothing torn, nothing after it.
     const int sent = int(received.count("ZAVB"));
     QCOMPARE(received, fastCommands(1, sent));
-    QCOMPARE(bench.form.Text9->text(), QStringLiteral("XXX")); // the fast sweep never shows it
-    QVERIFY(bench.form.Text2->text().startsWith(QStringLiteral(":::::::::::::::::::ZAVB")));
+    QCOMPARE(bench.form.currentChannelBox()->text(),
+             QStringLiteral("XXX")); // the fast sweep never shows it
+    QVERIFY(bench.form.prefixBox()->text().startsWith(QStringLiteral(":::::::::::::::::::ZAVB")));
 
     // Switched on again, it continues with the next channel.
     const QByteArray more = runFastSweep(
-        bench.form, peer, [](const QByteArray& got) { return !got.isEmpty(); }, "Command6_Click");
+        bench.form, peer, [](const QByteArray& got) { return !got.isEmpty(); }, "clickFastSweep");
     QVERIFY2(more.startsWith(fastCommands(sent + 1, 1)),
              qPrintable(QString("sent %1, then %2").arg(sent).arg(QString(more.left(60)))));
 }
@@ -170,8 +172,7 @@ void TestWindowSweeps::exitDuringTheFastSweepSendsNothingMore()
     PtyPeer peer;
     Bench bench({{1, peer.linkPath()}});
     const QByteArray received = runFastSweep(
-        bench.form, peer, [](const QByteArray& got) { return got.size() > 1000; },
-        "Command3_Click");
+        bench.form, peer, [](const QByteArray& got) { return got.size() > 1000; }, "clickExit");
     QVERIFY(!bench.form.isVisible());
     QVERIFY(!bench.form.portBank().port(0).isOpen());
     QCOMPARE(peer.readAvailable(100), QByteArray());
@@ -186,33 +187,33 @@ void TestWindowSweeps::presetsSendTheirBoxesUnchanged()
     Bench bench({{1, peer.linkPath()}});
     // Each button sends its own box's default, in the order pressed.
     for (int i : {0, 1, 2, 3, 4, 5, 6, 7, 8, 5})
-        QTest::mouseClick(bench.form.Command1[i], Qt::LeftButton);
+        QTest::mouseClick(bench.form.presetButton(i), Qt::LeftButton);
     const QByteArray defaults(":::ZAVA.:::ZAVB.:::ZAVC.:::ZAVZ0A.:::ZAVZ0B.:::ZAVZ0C.:::G"
                               ":::ZAVB0-5,7-20A.:::ZAVB0-9999(EFG).:::ZAVZ0C.");
     QCOMPARE(peer.readExactly(defaults.size()), defaults);
-    bench.form.Text1[3]->setText(QStringLiteral(":::ZAVZ1A."));
-    QTest::mouseClick(bench.form.Command1[3], Qt::LeftButton);
+    bench.form.presetBox(3)->setText(QStringLiteral(":::ZAVZ1A."));
+    QTest::mouseClick(bench.form.presetButton(3), Qt::LeftButton);
     QCOMPARE(peer.readExactly(10), QByteArray(":::ZAVZ1A."));
     // Typing, Enter included, sends nothing; blanks and length pass through whole.
-    QTest::keyClicks(bench.form.Text1[4], QStringLiteral(" x"));
-    QTest::keyClick(bench.form.Text1[4], Qt::Key_Return);
+    QTest::keyClicks(bench.form.presetBox(4), QStringLiteral(" x"));
+    QTest::keyClick(bench.form.presetBox(4), Qt::Key_Return);
     QCOMPARE(peer.readAvailable(100), QByteArray());
     const QString longCommand = QStringLiteral("  :::ZAVB") + QString(200, QLatin1Char('1')) + "  ";
-    bench.form.Text1[8]->setText(longCommand);
-    bench.form.Command1_Click(8);
+    bench.form.presetBox(8)->setText(longCommand);
+    bench.form.clickPreset(8);
     QCOMPARE(peer.readExactly(longCommand.size()), longCommand.toLatin1());
-    bench.form.Text1[2]->setText(QString());
-    bench.form.Command1_Click(2);
-    bench.form.Command1_Click(1);
+    bench.form.presetBox(2)->setText(QString());
+    bench.form.clickPreset(2);
+    bench.form.clickPreset(1);
     QCOMPARE(peer.readExactly(8), QByteArray(":::ZAVB."));
 }
 
 void TestWindowSweeps::referenceBoxHoldsTheReferenceText()
 {
     Bench bench({});
-    QCOMPARE(bench.form.Text12->text(), commandReferenceText());
+    QCOMPARE(bench.form.referenceBox()->text(), commandReferenceText());
     // Shown with one line per reference line, not two.
-    QCOMPARE(bench.form.Text12->document()->blockCount(), 41);
+    QCOMPARE(bench.form.referenceBox()->document()->blockCount(), 41);
 }
 
 QTEST_MAIN(TestWindowSweeps)

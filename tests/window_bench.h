@@ -12,9 +12,9 @@
 struct WindowBench {
     explicit WindowBench(const QMap<int, QString>& ports) : directory(ports), form(directory)
     {
-        form.Timer1->setEnabled(false);
-        form.Timer2->setEnabled(false);
-        form.Timer3->setEnabled(false);
+        form.sweepTimer()->setEnabled(false);
+        form.receivePollTimer()->setEnabled(false);
+        form.openingPassTimer()->setEnabled(false);
     }
 
     ExplicitPortDirectory directory;
