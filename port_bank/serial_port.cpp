@@ -303,7 +303,7 @@ std::int32_t SerialPort::input(QString& received)
 
 qint64 SerialPort::pendingOutput() const
 {
-    return isOpen() ? d->line->bytesToWrite() : 0;
+    return isOpen() ? d->line->bytesToPace() : 0;
 }
 
 QString SerialPort::problem() const

@@ -68,7 +68,8 @@ public:
     // oldest whole characters are dropped and counted.
     std::int32_t input(QString& received);
 
-    // Bytes queued by output() and not yet taken by the device.
+    // Bytes queued by output() that a writer sending back to back should wait for (a far line's
+    // backlog at its speed included); the output bound counts a little more, see SerialLine.
     qint64 pendingOutput() const;
 
     // The device this object has open, or would open for its port number.

@@ -347,6 +347,14 @@ qint64 NetworkLine::bytesToWrite() const
     return qMax(unacknowledged, pace_.backlog(clock_.nsecsElapsed()));
 }
 
+qint64 NetworkLine::bytesToPace() const
+{
+    if (state_ != State::Up)
+        return 0;
+    const qint64 beyondFlight = qMax<qint64>(0, unacknowledgedBytes(socket_) - kInFlight);
+    return qMax(socket_.bytesToWrite() + beyondFlight, pace_.backlog(clock_.nsecsElapsed()));
+}
+
 void NetworkLine::applySettings(const SerialSettings& settings)
 {
     asked_ = settings;

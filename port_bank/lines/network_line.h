@@ -38,6 +38,9 @@ public:
     static constexpr int kSettingsTimeoutMs = 3000; // an unanswered setting counts as refused
     // Line data held while the connection is not yet up (RFC 2217 before the option is agreed).
     static constexpr qsizetype kEarlyDataLimit = 64 * 1024;
+    // Unacknowledged bytes that are only in flight to a server that keeps up: a window's worth,
+    // waiting on the server's delayed acknowledgements.
+    static constexpr qint64 kInFlight = 16 * 1024;
     static constexpr int kAckCheckMs =
         1000; // how often a line that is up is asked after (AckWatch)
 
@@ -57,6 +60,8 @@ public:
     // for the server's acknowledgement, or, when more, what the far line still has to send at
     // its speed (RFC 2217: the speed it was set to; raw TCP: the speed of the settings asked).
     qint64 bytesToWrite() const override;
+    // The far line's backlog at its speed, and what waits beyond a network's usual flight.
+    qint64 bytesToPace() const override;
     bool carriesSettings() const override { return protocol_->carriesSettings(); }
     // Drops the connection and its pending output at once; the outcome stays as it was.
     void close() override;

@@ -37,6 +37,9 @@ public:
     virtual bool write(const QByteArray& bytes) = 0;
     // Bytes handed to write() that are not yet on the line, as far as the line can tell.
     virtual qint64 bytesToWrite() const = 0;
+    // What a writer that sends back to back should wait on: the same, less what is merely on
+    // its way to a far line that keeps up.
+    virtual qint64 bytesToPace() const { return bytesToWrite(); }
     // Whether the settings asked reach the line (a raw TCP connection carries none: the server
     // keeps its own).
     virtual bool carriesSettings() const { return true; }
