@@ -271,7 +271,7 @@ void TestNetworkFarLine::slowLineStaysUp()
     QVERIFY(line.write(sent));
     QElapsedTimer held;
     held.start();
-    while (held.elapsed() < 15000 && lost.isEmpty())
+    while (held.elapsed() < 12000 && lost.isEmpty())
         QTest::qWait(100);
     QVERIFY(lost.isEmpty());
     QVERIFY(line.isUp());
@@ -282,24 +282,20 @@ void TestNetworkFarLine::slowLineStaysUp()
     QCOMPARE(far.received(), sent);
 }
 
-// A host that vanishes acknowledges nothing: a command to it ends the line within seconds, as
-// does silence (keep-alive) when nothing is sent.
+// A host that vanishes acknowledges nothing: a command to it ends the line within seconds.
 void TestNetworkFarLine::vanishedHostIsNoticed()
 {
     if (!g_ownNetwork)
         QSKIP("needs a network namespace of its own (run as root)");
-    for (bool sending : {true, false}) {
-        QTcpServer host;
-        QVERIFY(host.listen(QHostAddress::LocalHost, 0));
-        NetworkLine line(addressOf(QStringLiteral("tcp://127.0.0.1:%1").arg(host.serverPort())));
-        QSignalSpy lost(&line, &SerialLine::lost);
-        QTRY_VERIFY_WITH_TIMEOUT((line.open(SerialSettings()), line.isUp()), 10000);
-        QVERIFY(setLoopbackUp(false));
-        if (sending)
-            QVERIFY(line.write(":::ZAVB5."));
-        QTRY_VERIFY_WITH_TIMEOUT(!lost.isEmpty(), 20000);
-        QVERIFY(setLoopbackUp(true));
-    }
+    QTcpServer host;
+    QVERIFY(host.listen(QHostAddress::LocalHost, 0));
+    NetworkLine line(addressOf(QStringLiteral("tcp://127.0.0.1:%1").arg(host.serverPort())));
+    QSignalSpy lost(&line, &SerialLine::lost);
+    QTRY_VERIFY_WITH_TIMEOUT((line.open(SerialSettings()), line.isUp()), 10000);
+    QVERIFY(setLoopbackUp(false));
+    QVERIFY(line.write(":::ZAVB5."));
+    QTRY_VERIFY_WITH_TIMEOUT(!lost.isEmpty(), 20000);
+    QVERIFY(setLoopbackUp(true));
 }
 
 void TestNetworkFarLine::oneConnectionASecond_data()
@@ -333,7 +329,7 @@ void TestNetworkFarLine::oneConnectionASecond()
         addressOf(QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(server.serverPort())));
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 3000) {
+    while (clock.elapsed() < 2000) {
         line.open(SerialSettings());
         if (line.isUp())
             line.write("x");
