@@ -38,9 +38,9 @@ public:
     static constexpr int kSettingsTimeoutMs = 3000; // an unanswered setting counts as refused
     // Line data held while the connection is not yet up (RFC 2217 before the option is agreed).
     static constexpr qsizetype kEarlyDataLimit = 64 * 1024;
-    // Unacknowledged bytes that are only in flight to a server that keeps up: a window's worth,
+    // Unacknowledged bytes that are only in flight to a server that keeps up: half the bound,
     // waiting on the server's delayed acknowledgements.
-    static constexpr qint64 kInFlight = 16 * 1024;
+    static constexpr qint64 kInFlight = 32 * 1024;
     static constexpr int kAckCheckMs =
         1000; // how often a line that is up is asked after (AckWatch)
 
