@@ -6,9 +6,9 @@
 //
 // The binary runs in a network namespace of its own when it may (as root), so that a host can
 // vanish by taking its loopback down without touching any other test.
+#include "port_bank/explicit_port_directory.h"
 #include "port_bank/lines/network_address.h"
 #include "port_bank/lines/network_line.h"
-#include "port_bank/port_directory.h"
 #include "port_bank/port_errors.h"
 #include "port_bank/port_observer.h"
 #include "port_bank/serial_port.h"
@@ -139,15 +139,6 @@ private:
     std::thread thread_;
 };
 
-class OnePort : public PortDirectory {
-public:
-    explicit OnePort(QString device) : device_(std::move(device)) {}
-    QString deviceFor(int portNumber) override { return portNumber == 1 ? device_ : QString(); }
-
-private:
-    QString device_;
-};
-
 class Events : public PortObserver {
 public:
     void commandSent(int, const QByteArray&) override {}
@@ -224,8 +215,9 @@ void TestNetworkFarLine::sweepStopsWithinTheBound()
     FarLine far(23040);
     QVERIFY(far.isValid());
     Ser2netServer ser2net;
-    OnePort directory(ser2net.serve(far.path(), rfc2217 ? Ser2netServer::Protocol::Rfc2217
-                                                        : Ser2netServer::Protocol::RawTcp));
+    ExplicitPortDirectory directory(
+        {{1, ser2net.serve(far.path(), rfc2217 ? Ser2netServer::Protocol::Rfc2217
+                                               : Ser2netServer::Protocol::RawTcp)}});
     QVERIFY(ser2net.start());
     SerialPort port(directory);
     QCOMPARE(port.setSettings(QStringLiteral("230400,n,8,1")), PortError::None);
@@ -368,7 +360,8 @@ void TestNetworkFarLine::brokenServerShowsAsFailure()
             }
         });
     });
-    OnePort directory(QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.serverPort()));
+    ExplicitPortDirectory directory(
+        {{1, QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.serverPort())}});
     SerialPort port(directory);
     QVERIFY(openPort(port));
     QVERIFY(client);
@@ -383,8 +376,9 @@ void TestNetworkFarLine::brokenServerShowsAsFailure()
 void TestNetworkFarLine::serverReasonKept()
 {
     Ser2netServer ser2net;
-    OnePort directory(ser2net.serve(QStringLiteral("/dev/lightbench-no-such-tty"),
-                                    Ser2netServer::Protocol::RawTcp));
+    ExplicitPortDirectory directory(
+        {{1, ser2net.serve(QStringLiteral("/dev/lightbench-no-such-tty"),
+                           Ser2netServer::Protocol::RawTcp)}});
     QVERIFY(ser2net.start());
     SerialPort port(directory);
     QTRY_VERIFY_WITH_TIMEOUT(port.open() == PortError::OpenFailed, 10000);
@@ -403,7 +397,7 @@ void TestNetworkFarLine::rawTcpOpensWithoutSettings()
     const QString rfc2217 = ser2net.serve(rfc2217Far.path(), Ser2netServer::Protocol::Rfc2217);
     QVERIFY(ser2net.start());
     for (const QString& device : {raw, rfc2217}) {
-        OnePort directory(device);
+        ExplicitPortDirectory directory({{1, device}});
         SerialPort port(directory);
         Events events;
         port.setObserver(&events, 0);
