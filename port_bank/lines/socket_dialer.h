@@ -1,16 +1,18 @@
 #pragma once
 
 #include <QAbstractSocket>
+#include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QSocketNotifier>
 #include <memory>
 
 class QHostInfo;
 
-// One TCP connection attempt: a name lookup, then exactly one connect(2) to the first address.
-// QTcpSocket connects again by itself when a server takes a connection and resets it before
-// the socket is checked, hundreds of times a second; a dialer never does, so each attempt is
-// one connection at the server.
+// One TCP connection attempt: a name lookup, then one connect(2) to each address in turn until
+// one is taken. QTcpSocket connects again by itself when a server takes a connection and resets
+// it before the socket is checked, hundreds of times a second; a dialer never connects to an
+// address twice, so a server sees at most one connection an attempt.
 class SocketDialer : public QObject {
     Q_OBJECT
 public:
@@ -31,10 +33,12 @@ signals:
 
 private:
     void onLookedUp(const QHostInfo& info);
+    void connectNext();
     void onWritable();
     void fail(QAbstractSocket::SocketError error, const QString& why);
 
     quint16 port_ = 0;
+    QList<QHostAddress> addresses_; // still to try
     int lookupId_ = -1;
     int fd_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;

@@ -61,6 +61,7 @@ void SocketDialer::cancel()
     if (lookupId_ >= 0)
         QHostInfo::abortHostLookup(lookupId_);
     lookupId_ = -1;
+    addresses_.clear();
     notifier_.reset();
     if (fd_ >= 0)
         closeDescriptor(std::exchange(fd_, -1));
@@ -75,7 +76,14 @@ void SocketDialer::onLookedUp(const QHostInfo& info)
         fail(QAbstractSocket::HostNotFoundError, info.errorString());
         return;
     }
-    const QHostAddress address = info.addresses().constFirst();
+    addresses_ = info.addresses();
+    connectNext();
+}
+
+// The next address, or the failure of the last one when none is left.
+void SocketDialer::connectNext()
+{
+    const QHostAddress address = addresses_.takeFirst();
     sockaddr_storage peer{};
     socklen_t length = 0;
     if (address.protocol() == QAbstractSocket::IPv4Protocol) {
@@ -127,6 +135,13 @@ void SocketDialer::onWritable()
 
 void SocketDialer::fail(QAbstractSocket::SocketError error, const QString& why)
 {
+    notifier_.reset();
+    if (fd_ >= 0)
+        closeDescriptor(std::exchange(fd_, -1));
+    if (!addresses_.isEmpty()) {
+        connectNext();
+        return;
+    }
     cancel();
     emit failed(error, why);
 }
