@@ -74,7 +74,8 @@ void Form1::Form_Load()
 // with the interval box at 1 ms the pass runs a thousand times a second.
 void Form1::showToolTip(int index)
 {
-    QString tip = statusToolTip(index + 1, bank_.devicePath(index), bank_.port(index).counters());
+    const SerialPort& port = bank_.port(index);
+    QString tip = statusToolTip(index + 1, bank_.devicePath(index), port.counters(), port.problem());
     if (toolTipExtra_)
         tip += toolTipExtra_(index);
     if (tip != Label9[index]->toolTip())

@@ -14,7 +14,8 @@ QString byteCountText(std::uint64_t bytes)
     return QStringLiteral("%1 MB").arg(double(bytes) / double(kKilo * kKilo), 0, 'f', 1);
 }
 
-QString statusToolTip(int portNumber, const QString& device, const PortCounters& counters)
+QString statusToolTip(int portNumber, const QString& device, const PortCounters& counters,
+                      const QString& problem)
 {
     QString tip = QStringLiteral("串口%1: %2 — 发送 %3 条 / %4, 接收 %5, 丢弃 %6, 断开 %7 次")
                       .arg(portNumber)
@@ -26,6 +27,8 @@ QString statusToolTip(int portNumber, const QString& device, const PortCounters&
     if (counters.lastReceivedMs >= 0)
         tip += QStringLiteral(", 最后接收 ") +
                QDateTime::fromMSecsSinceEpoch(counters.lastReceivedMs).toString(u"HH:mm:ss");
+    if (!problem.isEmpty())
+        tip += QStringLiteral("\n错误: ") + problem;
     return tip;
 }
 

@@ -9,10 +9,10 @@
 class PortObserver {
 public:
     enum class Event {
-        Opened,   // detail: "<device> <settings text>"
+        Opened,   // detail: "<device> <settings text>", or "<device>" for a line without settings
         InUse,    // the opening pass found the port held elsewhere; detail: the device
         Lost,     // the device went away while open; detail: the device
-        Returned, // opened again after a loss; detail: "<device> <settings text>"
+        Returned, // opened again after a loss; detail: as for Opened
         Dropped,  // received bytes dropped by the receive bound; detail: the byte count
         // Output thrown away unsent as the port closed (the program ending, or the port closed
         // with commands still queued); those commands were never told as sent. detail: "<bytes>

@@ -25,7 +25,7 @@ void PortTraffic::opened(int portNumber, const QString& device, const QString& s
     if (observer_)
         observer_->portEvent(index_,
                              returned ? PortObserver::Event::Returned : PortObserver::Event::Opened,
-                             device + QLatin1Char(' ') + settings);
+                             settings.isEmpty() ? device : device + QLatin1Char(' ') + settings);
 }
 
 void PortTraffic::lost(const QString& device)

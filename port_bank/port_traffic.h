@@ -29,7 +29,8 @@ public:
     const PortCounters& counters() const { return counters_; }
 
     // The line is up: the receive stream starts afresh. Reports Opened, or Returned for the
-    // first open after a loss. portNumber names the port in warnings.
+    // first open after a loss. portNumber names the port in warnings; settings: "" for a line
+    // that carries none.
     void opened(int portNumber, const QString& device, const QString& settings);
     // The line went away while open.
     void lost(const QString& device);

@@ -111,7 +111,8 @@ void SerialPort::Private::onUp()
     boundPath = linePath;
     lastWarning.clear();
     refusedText.clear(); // a line that opens afresh may take what it refused before
-    traffic.opened(commPort, linePath, settingsText);
+    // A line that carries no settings (raw TCP) runs with what its server gave it.
+    traffic.opened(commPort, linePath, line->carriesSettings() ? settingsText : QString());
 }
 
 void SerialPort::Private::onSettingsAnswered(bool accepted)
@@ -311,7 +312,12 @@ std::int32_t SerialPort::input(QString& received)
 
 qint64 SerialPort::pendingOutput() const
 {
-    return isOpen() ? d->line->bytesToWrite() : 0;
+    return isOpen() ? d->line->bytesToPace() : 0;
+}
+
+QString SerialPort::problem() const
+{
+    return isOpen() ? QString() : d->lastWarning;
 }
 
 const PortCounters& SerialPort::counters() const

@@ -68,11 +68,16 @@ public:
     // oldest whole characters are dropped and counted.
     std::int32_t input(QString& received);
 
-    // Bytes queued by output() and not yet taken by the device.
+    // Bytes queued by output() that a writer sending back to back should wait for (a far line's
+    // backlog at its speed included); the output bound counts a little more, see SerialLine.
     qint64 pendingOutput() const;
 
     // The device this object has open, or would open for its port number.
     QString devicePath() const;
+
+    // Why the port last failed to open or lost its line, in the words of whoever said so (the
+    // system, the server); "" while open or when nothing went wrong.
+    QString problem() const;
 
     // What this port has sent, received, dropped and lost since the program started.
     const PortCounters& counters() const;

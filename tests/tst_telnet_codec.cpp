@@ -163,9 +163,10 @@ void TestTelnetCodec::bareCrOutsideBinary()
 {
     TelnetCodec codec;
     codec.openingRequests();
-    // The server refuses BINARY both ways: a bare CR travels as CR NUL and comes back so.
+    // The server refuses BINARY both ways: a bare CR travels as CR NUL and comes back so; CR LF
+    // stays CR LF.
     feed(codec, bytes({255, 254, 0, 255, 252, 0}));
-    QCOMPARE(codec.encodeData("a\rb\r\n"), QByteArray("a\r\0b\r\0\n", 7));
+    QCOMPARE(codec.encodeData("a\rb\r\nc\r"), QByteArray("a\r\0b\r\nc\r\0", 9));
     QCOMPARE(feed(codec, QByteArray("a\r\0b\r\nc\0", 8), 1).data, QByteArray("a\rb\r\nc\0", 7));
 }
 

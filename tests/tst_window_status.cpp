@@ -43,6 +43,11 @@ void TestWindowStatus::theToolTipNamesThePortItsDeviceAndItsFigures()
                  "串口3: /dev/ttyUSB2 — 发送 1234 条 / 20 KB, 接收 18 KB, 丢弃 0, 断开 0 次"));
     QCOMPARE(statusToolTip(16, QString(), PortCounters()),
              QStringLiteral("串口16: 无设备 — 发送 0 条 / 0, 接收 0, 丢弃 0, 断开 0 次"));
+    // A port that failed says why, in the server's words, on a line of its own.
+    QCOMPARE(statusToolTip(2, QStringLiteral("tcp://bench:4001"), PortCounters(),
+                           QStringLiteral("tcp://bench:4001: Device open failure: busy")),
+             QStringLiteral("串口2: tcp://bench:4001 — 发送 0 条 / 0, 接收 0, 丢弃 0, 断开 0 "
+                            "次\n错误: tcp://bench:4001: Device open failure: busy"));
 
     counters.bytesDropped = 700;
     counters.losses = 2;

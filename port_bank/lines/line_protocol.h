@@ -28,6 +28,8 @@ public:
     // a refusal; talking: the server has sent line data that is not its in-use notice.
     virtual bool ready(bool settled, bool talking) const = 0;
 
+    // Whether settings asked reach the far line at all.
+    virtual bool carriesSettings() const { return true; }
     // Whether settings requests can go out now.
     virtual bool takesSettings() const = 0;
     // The requests for these settings.

@@ -2,15 +2,12 @@
 
 #include "port_bank/lines/raw_tcp_protocol.h"
 #include "port_bank/lines/rfc2217_protocol.h"
+#include "port_bank/lines/server_notice.h"
 #include "port_bank/lines/socket_tuning.h"
 
 #include <utility>
 
 namespace {
-
-// What ser2net writes to a client it turns away because the line is taken, before it closes.
-const QByteArray kInUseNotices[] = {QByteArrayLiteral("Port already in use\r\n"),
-                                    QByteArrayLiteral("Port's device already in use\r\n")};
 
 bool isUnreachable(QAbstractSocket::SocketError error)
 {
@@ -41,7 +38,14 @@ NetworkLine::NetworkLine(const NetworkAddress& address, const QString& name, QOb
 {
     for (QTimer* timer : {&deadline_, &settle_, &settingsDeadline_})
         timer->setSingleShot(true);
-    connect(&socket_, &QTcpSocket::connected, this, &NetworkLine::onConnected);
+    clock_.start();
+    connect(&dialer_, &SocketDialer::connected, this, &NetworkLine::onDialed);
+    connect(&dialer_, &SocketDialer::failed, this,
+            [this](QAbstractSocket::SocketError error, const QString& why) {
+                if (state_ == State::Connecting)
+                    endAttempt(isUnreachable(error) ? Outcome::Unreachable : Outcome::Failed, why);
+            });
+    connect(&ackCheck_, &QTimer::timeout, this, &NetworkLine::checkAcks);
     connect(&socket_, &QTcpSocket::readyRead, this, &NetworkLine::onReadyRead);
     connect(&socket_, &QTcpSocket::errorOccurred, this, &NetworkLine::onSocketError);
     connect(&socket_, &QTcpSocket::disconnected, this,
@@ -88,14 +92,26 @@ bool NetworkLine::connectToLine(const SerialSettings& settings)
     opening_ = protocol_->start();
     held_.clear();
     asked_ = settings;
+    pace_.setSettings(settings);
+    pace_.clear();
     state_ = State::Connecting;
     deadline_.start(kConnectTimeoutMs);
-    // Names are looked up by Qt on a thread of its own; the call returns at once. Unbuffered:
-    // a command goes to the socket at once, and only what it does not take waits in Qt's
-    // queue; and Qt reads nothing ahead, so a flooding server is held back by TCP itself.
-    socket_.connectToHost(address_.host, address_.port,
-                          QIODevice::ReadWrite | QIODevice::Unbuffered);
+    // Names are looked up by Qt on a thread of its own; the call returns at once.
+    dialer_.dial(address_.host, address_.port);
     return true;
+}
+
+// Qt reads ahead no more than the line takes between two reads, so a flooding server is held
+// back by TCP itself.
+void NetworkLine::onDialed(qintptr descriptor)
+{
+    if (!socket_.setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState)) {
+        SocketDialer::discard(descriptor);
+        endAttempt(Outcome::Failed, socket_.errorString());
+        return;
+    }
+    socket_.setReadBufferSize(kReadBound);
+    onConnected();
 }
 
 void NetworkLine::onConnected()
@@ -114,12 +130,7 @@ void NetworkLine::onConnected()
 
 void NetworkLine::onReadyRead()
 {
-    // Unbuffered, Qt learns of the server's close only from a read: a read event with nothing
-    // to read is the close. (A read that finds nothing yet would leave Qt's notifier off.)
-    if (socket_.bytesAvailable() == 0)
-        socket_.read(1);
-    else
-        readChunk();
+    readChunk();
     if (state_ != State::Idle && socket_.state() == QAbstractSocket::UnconnectedState)
         onSocketError(socket_.error());
 }
@@ -177,22 +188,10 @@ void NetworkLine::takeData(QByteArray bytes)
                  .arg(kEarlyDataLimit));
 }
 
-// Anything but the start of the server's refusal is the line talking.
+// Anything but the start of a server's notice is the line talking.
 bool NetworkLine::talking() const
 {
-    return !held_.isEmpty() && !heldIsInUseNotice(false);
-}
-
-bool NetworkLine::heldIsInUseNotice(bool complete) const
-{
-    for (const QByteArray& notice : kInUseNotices) {
-        const QByteArray text = notice.chopped(2); // with or without its line end
-        if (complete ? held_.startsWith(text)
-                     : (held_.size() <= notice.size() ? notice.startsWith(held_)
-                                                      : held_.startsWith(notice)))
-            return true;
-    }
-    return false;
+    return !held_.isEmpty() && serverNoticeIn(held_, false) == ServerNotice::None;
 }
 
 void NetworkLine::goUpWhenReady()
@@ -208,6 +207,8 @@ void NetworkLine::goUp()
     error_.clear();
     deadline_.stop();
     settle_.stop();
+    ackWatch_.clear();
+    ackCheck_.start(kAckCheckMs);
     emit up();
     if (state_ == State::Up && !held_.isEmpty())
         emit dataArrived(std::exchange(held_, QByteArray()));
@@ -229,35 +230,58 @@ void NetworkLine::onSocketError(QAbstractSocket::SocketError error)
     // What the server wrote before it closed (a refusal, a last reply) is read first.
     readChunk();
     if (state_ == State::Negotiating) {
-        if (heldIsInUseNotice(true))
+        if (serverNoticeIn(held_, true) == ServerNotice::InUse)
             endAttempt(Outcome::InUse, QStringLiteral("the server says the line is in use"));
         else
-            endAttempt(Outcome::Failed,
-                       QStringLiteral("the server closed the connection before the line was "
-                                      "ready (%1)")
-                           .arg(socket_.errorString()));
+            endAttempt(Outcome::Failed, closedBeforeReady());
     } else if (state_ == State::Up) {
         loseConnection(socket_.errorString());
     }
 }
 
-void NetworkLine::loseConnection(const QString& why)
+// The server's own words, when it said any: ser2net says why it cannot open the line.
+QString NetworkLine::closedBeforeReady() const
+{
+    const QString words = serverWords(held_);
+    if (words.isEmpty())
+        return QStringLiteral("the server closed the connection before the line was ready (%1)")
+            .arg(socket_.errorString());
+    return QStringLiteral("the server closed the connection before the line was ready: %1")
+        .arg(words);
+}
+
+// outcome: Lost for a connection that merely went; Failed for one the server broke, which the
+// port then shows as a failure until a connection comes up again.
+void NetworkLine::loseConnection(const QString& why, Outcome outcome)
 {
     state_ = State::Idle;
-    outcome_ = Outcome::Lost;
+    outcome_ = outcome;
     error_ = why;
     stopTimers();
     socket_.abort();
+    if (outcome == Outcome::Failed)
+        emit warning(QStringLiteral("%1: %2").arg(name_, why));
     emit lost();
 }
 
-// A connection that was up is lost; one still on its way ends with the outcome.
+// A connection that was up is lost with the outcome; one still on its way ends with it.
 void NetworkLine::fail(Outcome outcome, const QString& why)
 {
     if (state_ == State::Up)
-        loseConnection(why);
+        loseConnection(why, outcome);
     else
         endAttempt(outcome, why);
+}
+
+// The system's own limits notice a host that vanishes while the line is idle (keep-alive);
+// this notices one that vanishes while something waits for its acknowledgement.
+void NetworkLine::checkAcks()
+{
+    const AckState acks = ackState(socket_);
+    if (state_ == State::Up && acks.known &&
+        ackWatch_.gone(acks.waiting, acks.sinceAckMs, clock_.elapsed()))
+        loseConnection(
+            QStringLiteral("the server acknowledged nothing for %1 s").arg(acks.sinceAckMs / 1000));
 }
 
 void NetworkLine::onDeadline()
@@ -286,24 +310,32 @@ void NetworkLine::endAttempt(Outcome outcome, const QString& why)
 
 void NetworkLine::stopTimers()
 {
+    dialer_.cancel();
+    ackCheck_.stop();
     deadline_.stop();
     settle_.stop();
     settingsDeadline_.stop();
     awaitingAnswer_ = false;
 }
 
-// An unbuffered socket keeps nothing back: what it took is on its way.
+// What the socket took is counted as sent at once: its queue is counted by bytesToWrite(), and
+// a close that drops it is not told apart (Telnet's own bytes share that queue).
 qint64 NetworkLine::write(const QByteArray& bytes)
 {
-    return state_ == State::Up && send(protocol_->encode(bytes)) ? 0 : -1;
+    if (state_ != State::Up || !send(protocol_->encode(bytes)))
+        return -1;
+    pace_.sent(bytes.size(), clock_.nsecsElapsed());
+    return 0;
 }
 
-// Unbuffered, a write that fails (the server has gone) raises no signal: it ends the
-// connection here.
+// A command goes to the socket at once; only what it does not take waits in Qt's queue. A write
+// that fails (the server has gone) ends the connection here.
 bool NetworkLine::send(const QByteArray& bytes)
 {
-    if (socket_.write(bytes) == bytes.size())
+    if (socket_.write(bytes) == bytes.size()) {
+        socket_.flush();
         return true;
+    }
     if (state_ != State::Idle)
         onSocketError(socket_.error());
     return false;
@@ -311,7 +343,18 @@ bool NetworkLine::send(const QByteArray& bytes)
 
 qint64 NetworkLine::bytesToWrite() const
 {
-    return state_ == State::Up ? socket_.bytesToWrite() : 0;
+    if (state_ != State::Up)
+        return 0;
+    const qint64 unacknowledged = socket_.bytesToWrite() + unacknowledgedBytes(socket_);
+    return qMax(unacknowledged, pace_.backlog(clock_.nsecsElapsed()));
+}
+
+qint64 NetworkLine::bytesToPace() const
+{
+    if (state_ != State::Up)
+        return 0;
+    const qint64 beyondFlight = qMax<qint64>(0, unacknowledgedBytes(socket_) - kInFlight);
+    return qMax(socket_.bytesToWrite() + beyondFlight, pace_.backlog(clock_.nsecsElapsed()));
 }
 
 void NetworkLine::applySettings(const SerialSettings& settings)
@@ -340,6 +383,8 @@ void NetworkLine::checkSettingsAnswer()
         return;
     awaitingAnswer_ = false;
     settingsDeadline_.stop();
+    if (answer == LineProtocol::Answer::Accepted)
+        pace_.setSettings(asked_);
     emit settingsAnswered(answer == LineProtocol::Answer::Accepted);
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "port_bank/lines/ack_watch.h"
+#include "port_bank/lines/line_pace.h"
 #include "port_bank/lines/line_protocol.h"
 #include "port_bank/lines/network_address.h"
 #include "port_bank/lines/serial_line.h"
+#include "port_bank/lines/socket_dialer.h"
 
 #include <QElapsedTimer>
 #include <QTcpSocket>
@@ -35,6 +38,11 @@ public:
     static constexpr int kSettingsTimeoutMs = 3000; // an unanswered setting counts as refused
     // Line data held while the connection is not yet up (RFC 2217 before the option is agreed).
     static constexpr qsizetype kEarlyDataLimit = 64 * 1024;
+    // Unacknowledged bytes that are only in flight to a server that keeps up: half the bound,
+    // waiting on the server's delayed acknowledgements.
+    static constexpr qint64 kInFlight = 32 * 1024;
+    static constexpr int kAckCheckMs =
+        1000; // how often a line that is up is asked after (AckWatch)
 
     // name: how warnings call the line (the device text); "" for the address itself.
     explicit NetworkLine(const NetworkAddress& address, const QString& name = {},
@@ -48,8 +56,13 @@ public:
     // Asked at once while the connection takes settings, otherwise once it does.
     void applySettings(const SerialSettings& settings) override;
     qint64 write(const QByteArray& bytes) override;
-    // Bytes on their way to the server and not yet taken by the system.
+    // Bytes written that cannot yet have left the far line: what waits in Qt and in the system
+    // for the server's acknowledgement, or, when more, what the far line still has to send at
+    // its speed (RFC 2217: the speed it was set to; raw TCP: the speed of the settings asked).
     qint64 bytesToWrite() const override;
+    // The far line's backlog at its speed, and what waits beyond a network's usual flight.
+    qint64 bytesToPace() const override;
+    bool carriesSettings() const override { return protocol_->carriesSettings(); }
     // Drops the connection and its pending output at once; the outcome stays as it was.
     qint64 close() override;
 
@@ -66,6 +79,7 @@ signals:
     void attemptFailed();
 
 private:
+    void onDialed(qintptr descriptor);
     void onConnected();
     void onReadyRead();
     void readChunk();
@@ -78,20 +92,26 @@ private:
     void goUpWhenReady();
     void goUp();
     void endAttempt(Outcome outcome, const QString& why);
-    void loseConnection(const QString& why);
+    void loseConnection(const QString& why, Outcome outcome = Outcome::Lost);
+    void checkAcks();
+    QString closedBeforeReady() const;
     void fail(Outcome outcome, const QString& why);
     void stopTimers();
     void sendSettings();
     void checkSettingsAnswer();
-    bool heldIsInUseNotice(bool complete) const;
 
     NetworkAddress address_;
     QString name_;
     std::unique_ptr<LineProtocol> protocol_;
+    SocketDialer dialer_;
     QTcpSocket socket_;
     QTimer deadline_; // connect or negotiation time limit
     QTimer settle_;   // see kSettleMs
     QTimer settingsDeadline_;
+    QTimer ackCheck_;
+    AckWatch ackWatch_;
+    LinePace pace_;
+    QElapsedTimer clock_; // monotonic, for the pace and the watch
     QElapsedTimer lastStart_;
     State state_ = State::Idle;
     Outcome outcome_ = Outcome::None;

@@ -16,6 +16,7 @@ public:
     bool refused() const override { return false; }
     // A server that turns a client away says so at once and closes.
     bool ready(bool settled, bool talking) const override { return settled || talking; }
+    bool carriesSettings() const override { return false; }
     // Nothing to send, and nothing to wait for.
     bool takesSettings() const override { return true; }
     QByteArray settingsRequests(const SerialSettings&) override { return {}; }

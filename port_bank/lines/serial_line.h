@@ -36,8 +36,14 @@ public:
     // Line data out. Returns how many of the bytes wait in this program's queue (they leave it
     // as written() says), or -1 when the line refused them (a loss is reported by lost()).
     virtual qint64 write(const QByteArray& bytes) = 0;
-    // Bytes handed to write() and not yet on their way out of this program.
+    // Bytes handed to write() that are not yet on the line, as far as the line can tell.
     virtual qint64 bytesToWrite() const = 0;
+    // What a writer that sends back to back should wait on: the same, less what is merely on
+    // its way to a far line that keeps up.
+    virtual qint64 bytesToPace() const { return bytesToWrite(); }
+    // Whether the settings asked reach the line (a raw TCP connection carries none: the server
+    // keeps its own).
+    virtual bool carriesSettings() const { return true; }
     // Reports what the line holds beyond what it has reported, so that a read gets everything
     // received so far even when the event loop has not run since.
     virtual void collect() {}

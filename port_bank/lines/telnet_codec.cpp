@@ -93,15 +93,17 @@ QByteArray TelnetCodec::openingRequests()
 
 QByteArray TelnetCodec::encodeData(QByteArrayView data) const
 {
-    // Without BINARY a bare CR must travel as CR NUL, or the server may eat the next byte.
+    // Without BINARY a bare CR must travel as CR NUL, or the server may eat the next byte; CR LF
+    // travels as it is (RFC 854).
     const bool binary = ours_[kBinary];
     QByteArray out;
     out.reserve(data.size() + data.size() / 16 + 4);
-    for (char byte : data) {
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        const char byte = data[i];
         out.append(byte);
         if (static_cast<unsigned char>(byte) == kIac)
             out.append(byte);
-        else if (byte == '\r' && !binary)
+        else if (byte == '\r' && !binary && (i + 1 == data.size() || data[i + 1] != '\n'))
             out.append('\0');
     }
     return out;

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "port_bank/lines/serial_settings.h"
+
+#include <QtGlobal>
+
+// How much of what was sent to a far line has not yet left it, reckoned from the line's speed:
+// a device server takes what a connection brings into buffers of its own far larger than the
+// line, where nothing else can see it. Each byte takes a character time (start bit, data bits,
+// parity, stop bits) once the bytes ahead of it have gone.
+class LinePace {
+public:
+    void setSettings(const SerialSettings& settings);
+    // bytes leave the far line after everything sent before them; nowNs: a monotonic clock.
+    void sent(qint64 bytes, qint64 nowNs);
+    // Bytes sent that the far line has not sent on by nowNs.
+    qint64 backlog(qint64 nowNs) const;
+    void clear() { doneNs_ = 0; }
+
+private:
+    double nsPerByte_ = 1e10 / 115200;
+    qint64 doneNs_ = 0; // when the far line will have sent everything so far
+};
