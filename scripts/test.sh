@@ -38,7 +38,7 @@ stage "packages"
 bash scripts/ensure-packages.sh "${TEST_PACKAGES[@]}"
 
 configure=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
-           -DLIGHTBENCH_BUILD_BENCH=OFF)
+           -DLIGHTBENCH_BUILD_BENCH=OFF -DLIGHTBENCH_UNITY=ON)
 if command -v ccache >/dev/null; then
     configure+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     # Paths relative to the checkout, so that another clone of the tree hits the same entries.
