@@ -51,6 +51,15 @@ void RunRecord::missed(int index, const QString& sent, const QString& expected)
     ports_[std::size_t(index)].missed(axis_, now, sent, expected);
 }
 
+void RunRecord::logGap(int index, std::int64_t startMs, std::int64_t endMs, std::uint64_t lines)
+{
+    if (index < 0 || index >= kPorts)
+        return;
+    if (endMs_ < 0)
+        reachNow();
+    ports_[std::size_t(index)].logGap(axis_, std::max(startMs, axis_.startMs()), endMs, lines);
+}
+
 void RunRecord::bringUpToDate()
 {
     if (endMs_ >= 0)
