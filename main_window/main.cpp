@@ -6,6 +6,9 @@
 #include "main_window/text_box.h"
 #include "port_bank/automatic_port_directory.h"
 #include "port_bank/explicit_port_directory.h"
+#include "run_page/junit_report.h"
+#include "run_page/run_page.h"
+#include "run_page/run_page_files.h"
 #include "session_log/local_timestamp.h"
 #include "session_log/output_paths.h"
 #include "session_log/session_recording.h"
@@ -18,6 +21,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -66,6 +70,9 @@ int main(int argc, char* argv[])
     }
 
     // A log or report that could not be written is refused now, before any port opens.
+    if (const QString why = checkRunFiles(line.htmlFile, line.junitFile, line.reportFile);
+        !why.isEmpty())
+        return refuse(why);
     if (!line.logDirectory.isEmpty()) {
         if (const QString why = prepareLogDirectory(line.logDirectory); !why.isEmpty())
             return refuse(why);
@@ -105,7 +112,12 @@ int main(int argc, char* argv[])
                                            [&window] { window.Command6_Click(); },
                                            [&window] { window.Command3_Click(); }},
                       wallClockMs);
+    run.record().setCommandLine(arguments);
     QObject::connect(&window, &Form1::openingPassRan, &run, &UnattendedRun::openingPassRan);
+    const auto fillVerdicts = [&run](ReportRows& rows) {
+        for (int i = 0; i < PortBank::kPortCount; ++i)
+            rows[std::size_t(i)].verdict = verdictColumns(run.record().port(i));
+    };
     if (line.unattended.checkMs > 0) {
         window.setToolTipExtra([&run](int index) {
             const PortRunRecord& port = run.record().port(index);
@@ -120,12 +132,26 @@ int main(int argc, char* argv[])
         // the failed write instead, as it takes a full disk.
         std::signal(SIGXFSZ, SIG_IGN);
         SessionRecording::Options options{line.logDirectory, line.logLimit, line.reportFile, {}};
-        options.verdicts = [&run](ReportRows& rows) {
-            for (int i = 0; i < PortBank::kPortCount; ++i)
-                rows[std::size_t(i)].verdict = verdictColumns(run.record().port(i));
-        };
+        options.verdicts = fillVerdicts;
         recording = std::make_unique<SessionRecording>(window.portBank(), options, wallClockMs());
         run.setNote([&recording](int index, const QString& text) { recording->note(index, text); });
+    }
+
+    // The run page from the start, and the JUnit file at the end.
+    std::optional<bool> evidenceComplete; // known once the log is finished
+    std::unique_ptr<RunPageFiles> pageFiles;
+    if (!line.htmlFile.isEmpty() || !line.junitFile.isEmpty()) {
+        pageFiles =
+            std::make_unique<RunPageFiles>(RunPageFiles::Paths{line.htmlFile, line.junitFile}, [&] {
+                run.record().bringUpToDate();
+                ReportRows rows = reportRows(window.portBank());
+                fillVerdicts(rows);
+                return runPageHtml(
+                    run.record(),
+                    RunPageFacts{QStringLiteral(LIGHTBENCH_NAME " " LIGHTBENCH_VERSION),
+                                 wallClockMs(), evidenceComplete, runReportCsv(rows)});
+            });
+        pageFiles->start();
     }
 
     // SIGTERM, SIGINT and SIGHUP take the exit button's way out.
@@ -136,9 +162,18 @@ int main(int argc, char* argv[])
     run.finish();
     if (recording)
         recording->finish();
+    evidenceComplete = true;
     if (run.isUnattended()) {
         std::fputs(verdictText(run.record()).constData(), stdout);
         std::fflush(stdout);
     }
-    return finalExitStatus(run.isUnattended(), anyPortFailed(run.record()), false);
+    bool filesWritten = true;
+    if (pageFiles) {
+        for (const QString& why : pageFiles->finish(junitXml(run.record(), *evidenceComplete))) {
+            std::fprintf(stderr, "lightbench: %s\n", why.toLocal8Bit().constData());
+            filesWritten = false;
+        }
+    }
+    return finalExitStatus(run.isUnattended(), anyPortFailed(run.record()),
+                           !*evidenceComplete || !filesWritten);
 }

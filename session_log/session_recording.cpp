@@ -22,6 +22,18 @@ QString reportStatus(std::uint32_t labelColour)
     }
 }
 
+ReportRows reportRows(PortBank& bank)
+{
+    ReportRows rows;
+    for (int i = 0; i < PortBank::kPortCount; ++i) {
+        ReportRow& row = rows[std::size_t(i)];
+        row.device = bank.devicePath(i);
+        row.status = reportStatus(bank.shownColour(i));
+        row.counters = bank.port(i).counters();
+    }
+    return rows;
+}
+
 SessionRecording::SessionRecording(PortBank& bank, const Options& options, std::int64_t startMs)
     : bank_(bank)
 {
@@ -32,13 +44,7 @@ SessionRecording::SessionRecording(PortBank& bank, const Options& options, std::
     settings.reportPath = options.reportFile;
     writer_ = std::make_unique<SessionWriter>(settings);
     recorder_ = std::make_unique<SessionRecorder>(*writer_, [&bank, verdicts = options.verdicts] {
-        ReportRows rows;
-        for (int i = 0; i < PortBank::kPortCount; ++i) {
-            ReportRow& row = rows[std::size_t(i)];
-            row.device = bank.devicePath(i);
-            row.status = reportStatus(bank.shownColour(i));
-            row.counters = bank.port(i).counters();
-        }
+        ReportRows rows = reportRows(bank);
         if (verdicts)
             verdicts(rows);
         return rows;

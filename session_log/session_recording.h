@@ -44,3 +44,6 @@ private:
 // The report's status of a port: what its label shows after the last opening pass that tried
 // it: "open", "in_use", "absent", "failed", or "" before any pass has.
 QString reportStatus(std::uint32_t labelColour);
+
+// The report's rows as the bank stands now, without the verdict's columns.
+ReportRows reportRows(PortBank& bank);
