@@ -19,7 +19,8 @@ constexpr int kBandHeight = 16;
 
 // Classes of the page's style sheet: up, down, never opened, failure mark, gap mark, line.
 const char kStyle[] =
-    "<style>.u{fill:#009e73}.d{fill:#f0e442}.n{fill:url(#never)}.f{fill:#d00000}"
+    "<style>rect{shape-rendering:crispEdges}.u{fill:#009e73}.d{fill:#f0e442}.n{fill:url(#never)}.f{"
+    "fill:#d00000}"
     ".g{fill:#0072b2}.a{fill:none;stroke:#000;stroke-width:1}.l{font:13px sans-serif}"
     ".lf{font:bold 13px sans-serif;fill:#d00000}.t{font:11px sans-serif;fill:#444}</style>"
     "<defs><pattern id=\"never\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\">"
@@ -38,6 +39,16 @@ struct Scale {
         return kLabelWidth + double(ms - startMs) * kPlotWidth / double(endMs - startMs);
     }
 };
+
+// A row's label as far as it fits beside the timeline; the hover text has it whole.
+QString shortened(const QString& label)
+{
+    constexpr qsizetype kFits = 44;
+    if (label.size() <= kFits)
+        return label;
+    const qsizetype keep = label[kFits - 2].isHighSurrogate() ? kFits - 2 : kFits - 1;
+    return label.left(keep) + QChar(0x2026);
+}
 
 void appendRect(QByteArray& out, const char* cls, double x, double y, double width, double height)
 {
@@ -166,13 +177,15 @@ QByteArray svg(const RunRecord& record, std::int64_t nowMs)
                      verdict.passed
                          ? QStringLiteral("pass")
                          : QStringLiteral("fail: ") + verdict.reasons.join(QStringLiteral(", ")));
+        out += "<g id=\"port-" + QByteArray::number(i + 1) + "\">";
         out += "<text class=\"" + QByteArray(verdict.passed ? "l" : "lf") + "\" x=\"4\" y=\"" +
-               number(y + kBandY + 12) + "\">" + markup(label) + "<title>" + markup(label) +
-               "</title></text>";
+               number(y + kBandY + 12) + "\">" + markup(shortened(label)) + "<title>" +
+               markup(label) + "</title></text>";
         for (const TimelineColumn& column : rows[std::size_t(i)])
             appendMarks(out, i + 1, column, scale.x(column.startMs), scale.x(column.endMs),
                         y + kMarkY);
         appendBand(out, rows[std::size_t(i)], scale, y + kBandY, answerScaleMs);
+        out += "</g>";
     }
     out += "</svg>";
     return out;

@@ -37,7 +37,12 @@ QString quotedCommandLine(const QStringList& arguments)
                         QString(argument).replace(QLatin1String("'"), QLatin1String("'\\''")) +
                         QLatin1Char('\''));
     }
-    return QStringLiteral("lightbench ") + quoted.join(QLatin1Char(' '));
+    // The page's size is bounded: a command line of a megabyte is shown in part.
+    constexpr qsizetype kShown = 4096;
+    const QString text = QStringLiteral("lightbench ") + quoted.join(QLatin1Char(' '));
+    if (text.size() <= kShown)
+        return text;
+    return text.left(text[kShown - 1].isHighSurrogate() ? kShown - 1 : kShown) + QChar(0x2026);
 }
 
 void appendFact(QByteArray& out, const char* name, const QByteArray& value)
@@ -94,7 +99,7 @@ const char kLegend[] =
     "returned)</span><span><i class=\"sw\" style=\"background:repeating-linear-gradient(45deg,"
     "#bbb 0 3px,#666 3px 4px)\"></i> never opened</span><span class=\"fail\">&#9660; missed "
     "answers</span><span class=\"fail\">&#9670; differing answers</span><span><i class=\"sw\" "
-    "style=\"background:#0072b2\"></i> log gap</span><span>&#9135; answer time (column "
+    "style=\"background:#0072b2\"></i> log gap</span><span>&#8212; answer time (column "
     "average; a row's top is the longest)</span></p><p>A failed port's number and verdict are "
     "red. Hover a mark for its count and the first one's time and texts.</p>";
 
