@@ -75,6 +75,7 @@ void TestSessionProgram::signalEndsAsExitButton_data()
     QTest::addColumn<int>("signalNumber");
     QTest::newRow("SIGTERM") << SIGTERM;
     QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
 }
 
 // The port is released (its lock file goes), the program ends normally, the log is flushed (a

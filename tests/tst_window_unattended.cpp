@@ -2,7 +2,9 @@
 // and the sweeps go on exactly where they stood. The test plays the controllers on ptys.
 #include "commands/fast_sweep.h"
 #include "main_window/command_button.h"
+#include "main_window/label_control.h"
 #include "main_window/multi_line_text_box.h"
+#include "main_window/status_tool_tip.h"
 #include "main_window/text_box.h"
 #include "main_window/window_timer.h"
 #include "pty_peer.h"
@@ -135,8 +137,13 @@ void TestWindowUnattended::fastSweepCarriesOnAroundTheQueries()
     QCOMPARE(record.port(1).differedCount(), 0u);
     QCOMPARE(record.port(2).differedCount(), 3u);
     QCOMPARE(record.port(2).checks(), 3u);
+    form.setToolTipExtra([&](int index) {
+        const PortRunRecord& port = record.port(index);
+        return checkCountsText(port.checks(), port.missedCount(), port.differedCount());
+    });
     form.Timer2_Timer();
     QVERIFY(form.Text4->text().contains(QStringLiteral("G:NO\r\n")));
+    QVERIFY(form.Label9[2]->toolTip().endsWith(QStringLiteral(", 查询 3 次, 未应答 0, 不一致 3")));
 }
 
 QTEST_MAIN(TestWindowUnattended)

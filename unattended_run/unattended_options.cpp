@@ -65,15 +65,21 @@ UnattendedOptions::Taken UnattendedOptions::take(const QStringList& arguments, q
     }
     if (name.isEmpty())
         return Taken::No;
+    why = apply(name, value);
+    return why.isEmpty() ? Taken::Yes : Taken::Refused;
+}
 
-    if (name == kNames[0]) {
+QString UnattendedOptions::apply(const QString& name, const QString& value)
+{
+    QString why;
+    if (name == QLatin1String("--start")) {
         if (value == QLatin1String("timed"))
             start = Start::Timed;
         else if (value == QLatin1String("fast"))
             start = Start::Fast;
         else
             why = QStringLiteral("--start takes timed or fast, not '%1'").arg(value);
-    } else if (name == kNames[1]) {
+    } else if (name == QLatin1String("--for")) {
         const std::optional<std::int64_t> ms = parseDurationMs(value);
         if (ms)
             forMs = *ms;
@@ -81,14 +87,14 @@ UnattendedOptions::Taken UnattendedOptions::take(const QStringList& arguments, q
             why = QStringLiteral("--for '%1' is not a duration such as 90s, 30m or 8h (above 0, "
                                  "at most a year)")
                       .arg(value);
-    } else if (name == kNames[2]) {
+    } else if (name == QLatin1String("--check")) {
         const std::optional<double> seconds = plainNumber(value);
         if (seconds && *seconds >= 0.1 && *seconds <= 86400)
             checkMs = std::int64_t(std::round(*seconds * 1000));
         else
             why = QStringLiteral("--check '%1' is not a number of seconds from 0.1 to 86400")
                       .arg(value);
-    } else if (name == kNames[3]) {
+    } else if (name == QLatin1String("--check-timeout")) {
         const std::optional<double> ms = plainNumber(value);
         if (ms && *ms >= 1 && *ms <= kMaxCheckTimeoutMs && *ms == std::floor(*ms)) {
             checkTimeoutMs = int(*ms);
@@ -110,7 +116,7 @@ UnattendedOptions::Taken UnattendedOptions::take(const QStringList& arguments, q
         else
             expect = value;
     }
-    return why.isEmpty() ? Taken::Yes : Taken::Refused;
+    return why;
 }
 
 QString UnattendedOptions::conflicts() const

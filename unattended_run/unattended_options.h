@@ -27,6 +27,8 @@ struct UnattendedOptions {
     // Takes the option at arguments[i], alone or joined with "=", with its value; why says what
     // is wrong with a refused one.
     Taken take(const QStringList& arguments, qsizetype& i, QString& why);
+    // Sets the option name to value; says what is wrong with a refused value.
+    QString apply(const QString& name, const QString& value);
     // What is wrong with the options together (--expect without --check); empty if nothing.
     QString conflicts() const;
 };
