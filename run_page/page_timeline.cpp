@@ -43,7 +43,7 @@ struct Scale {
 // A row's label as far as it fits beside the timeline; the hover text has it whole.
 QString shortened(const QString& label)
 {
-    constexpr qsizetype kFits = 44;
+    constexpr qsizetype kFits = 46;
     if (label.size() <= kFits)
         return label;
     const qsizetype keep = label[kFits - 2].isHighSurrogate() ? kFits - 2 : kFits - 1;
@@ -170,17 +170,19 @@ QByteArray svg(const RunRecord& record, std::int64_t nowMs)
             continue;
         const double y = kTop + row++ * kRowHeight;
         const PortVerdict verdict = verdictOf(port);
-        const QString label =
-            QStringLiteral("%1 %2 %3")
-                .arg(i + 1)
-                .arg(port.device(),
-                     verdict.passed
-                         ? QStringLiteral("pass")
-                         : QStringLiteral("fail: ") + verdict.reasons.join(QStringLiteral(", ")));
+        // The port and its verdict first, the device below it.
+        const QString verdictText =
+            QStringLiteral("%1 ").arg(i + 1) +
+            (verdict.passed
+                 ? QStringLiteral("pass")
+                 : QStringLiteral("fail: ") + verdict.reasons.join(QStringLiteral(", ")));
         out += "<g id=\"port-" + QByteArray::number(i + 1) + "\">";
         out += "<text class=\"" + QByteArray(verdict.passed ? "l" : "lf") + "\" x=\"4\" y=\"" +
-               number(y + kBandY + 12) + "\">" + markup(shortened(label)) + "<title>" +
-               markup(label) + "</title></text>";
+               number(y + 17) + "\">" + markup(shortened(verdictText)) + "<title>" +
+               markup(verdictText) + "</title></text>";
+        out += "<text class=\"t\" x=\"4\" y=\"" + number(y + kBandY + 13) + "\">" +
+               markup(shortened(port.device())) + "<title>" + markup(port.device()) +
+               "</title></text>";
         for (const TimelineColumn& column : rows[std::size_t(i)])
             appendMarks(out, i + 1, column, scale.x(column.startMs), scale.x(column.endMs),
                         y + kMarkY);
