@@ -7,7 +7,6 @@
 #include "port_bank/automatic_port_directory.h"
 #include "port_bank/explicit_port_directory.h"
 #include "run_page/junit_report.h"
-#include "run_page/run_page.h"
 #include "run_page/run_page_files.h"
 #include "session_log/local_timestamp.h"
 #include "session_log/output_paths.h"
@@ -114,10 +113,6 @@ int main(int argc, char* argv[])
                       wallClockMs);
     run.record().setCommandLine(arguments);
     QObject::connect(&window, &Form1::openingPassRan, &run, &UnattendedRun::openingPassRan);
-    const auto fillVerdicts = [&run](ReportRows& rows) {
-        for (int i = 0; i < PortBank::kPortCount; ++i)
-            rows[std::size_t(i)].verdict = verdictColumns(run.record().port(i));
-    };
     if (line.unattended.checkMs > 0) {
         window.setToolTipExtra([&run](int index) {
             const PortRunRecord& port = run.record().port(index);
@@ -132,7 +127,7 @@ int main(int argc, char* argv[])
         // the failed write instead, as it takes a full disk.
         std::signal(SIGXFSZ, SIG_IGN);
         SessionRecording::Options options{line.logDirectory, line.logLimit, line.reportFile, {}};
-        options.verdicts = fillVerdicts;
+        options.verdicts = [&run](ReportRows& rows) { fillVerdictColumns(rows, run.record()); };
         recording = std::make_unique<SessionRecording>(window.portBank(), options, wallClockMs());
         run.setNote([&recording](int index, const QString& text) { recording->note(index, text); });
     }
@@ -141,16 +136,11 @@ int main(int argc, char* argv[])
     std::optional<bool> evidenceComplete; // known once the log is finished
     std::unique_ptr<RunPageFiles> pageFiles;
     if (!line.htmlFile.isEmpty() || !line.junitFile.isEmpty()) {
-        pageFiles =
-            std::make_unique<RunPageFiles>(RunPageFiles::Paths{line.htmlFile, line.junitFile}, [&] {
-                run.record().bringUpToDate();
-                ReportRows rows = reportRows(window.portBank());
-                fillVerdicts(rows);
-                return runPageHtml(
-                    run.record(),
-                    RunPageFacts{QStringLiteral(LIGHTBENCH_NAME " " LIGHTBENCH_VERSION),
-                                 wallClockMs(), evidenceComplete, runReportCsv(rows)});
-            });
+        pageFiles = std::make_unique<RunPageFiles>(
+            RunPageFiles::Paths{line.htmlFile, line.junitFile},
+            runPageSource(window.portBank(), run.record(),
+                          QStringLiteral(LIGHTBENCH_NAME " " LIGHTBENCH_VERSION),
+                          evidenceComplete));
         pageFiles->start();
     }
 

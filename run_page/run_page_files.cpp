@@ -1,7 +1,12 @@
 #include "run_page/run_page_files.h"
 
+#include "run_page/run_page.h"
 #include "session_log/atomic_file.h"
+#include "session_log/local_timestamp.h"
 #include "session_log/output_paths.h"
+#include "session_log/session_recording.h"
+#include "unattended_run/run_record.h"
+#include "unattended_run/verdict.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -109,4 +114,17 @@ QString checkRunFiles(const QString& html, const QString& junit, const QString& 
         }
     }
     return QString();
+}
+
+std::function<QByteArray()> runPageSource(PortBank& bank, RunRecord& record,
+                                          const QString& buildTag,
+                                          const std::optional<bool>& evidenceComplete)
+{
+    return [&bank, &record, buildTag, &evidenceComplete] {
+        record.bringUpToDate();
+        ReportRows rows = reportRows(bank);
+        fillVerdictColumns(rows, record);
+        return runPageHtml(
+            record, RunPageFacts{buildTag, wallClockMs(), evidenceComplete, runReportCsv(rows)});
+    };
 }

@@ -7,6 +7,10 @@
 #include <QTimer>
 #include <functional>
 #include <future>
+#include <optional>
+
+class PortBank;
+class RunRecord;
 
 // The files --html and --junit name. The page is written at the start, again every interval
 // (a minute) while the run lasts, and once more at the end; the JUnit file at the end only.
@@ -48,3 +52,9 @@ private:
 // The checks of the report's file for --html and --junit, and the refusal of two of these
 // options naming the same file. Empty when all is well, else what is wrong.
 QString checkRunFiles(const QString& html, const QString& junit, const QString& report);
+
+// The page of the run as it stands: the record brought up to date, the report's rows read from
+// the bank. evidenceComplete is read at each call (it is known at the end only).
+std::function<QByteArray()> runPageSource(PortBank& bank, RunRecord& record,
+                                          const QString& buildTag,
+                                          const std::optional<bool>& evidenceComplete);
