@@ -10,9 +10,10 @@ std::int64_t RunRecord::reachNow()
 {
     const std::int64_t now = clock_();
     if (const int doublings = axis_.doublingsToReach(now); doublings > 0) {
-        // Open time so far goes into the buckets it belongs to before they merge.
+        // Open time up to the axis's end goes into the buckets it belongs to before they merge;
+        // the time past it would all land in the last bucket, so it waits for the wider axis.
         for (PortRunRecord& port : ports_) {
-            port.countUpTime(axis_, now);
+            port.countUpTime(axis_, std::min(now, axis_.endMs()));
             port.mergeBuckets(doublings);
         }
         axis_.widen(doublings);
