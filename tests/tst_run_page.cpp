@@ -3,6 +3,7 @@
 #include "run_page/junit_report.h"
 #include "run_page/run_page.h"
 #include "run_page/run_page_files.h"
+#include "run_page/timeline_columns.h"
 #include "session_log/run_report.h"
 #include "unattended_run/run_record.h"
 
@@ -54,6 +55,7 @@ class TestRunPage : public QObject {
 private slots:
     void initTestCase() { qputenv("TZ", "UTC"); }
     void worstCaseSizeDoesNotGrowWithTheRun();
+    void bandTimesAddUp();
     void textFromOutsideStaysText();
     void pageIsRewrittenUntilTheEnd();
 };
@@ -101,6 +103,50 @@ void TestRunPage::worstCaseSizeDoesNotGrowWithTheRun()
         QVERIFY2(size < 2 * 1024 * 1024, qPrintable(QString::number(size)));
         QVERIFY(std::abs(size - sizes[0]) * 10 <= sizes[0]);
     }
+}
+
+// A port bound from the start, opened after 10 s, lost at 20 s and back at 40 s, in a run of
+// 100 s, and one never opened: the rows' never-opened, up and down times, and where a mark is.
+void TestRunPage::bandTimesAddUp()
+{
+    std::int64_t now = kStart;
+    RunRecord record(kStart, [&now] { return now; });
+    record.bind(0, QStringLiteral("/dev/ttyS0"));
+    record.bind(1, QStringLiteral("/dev/ttyS1"));
+    now += 10'000;
+    record.portEvent(0, PortObserver::Event::Opened, QStringLiteral("/dev/ttyS0 9600"));
+    now += 10'000;
+    record.portEvent(0, PortObserver::Event::Lost, QStringLiteral("/dev/ttyS0"));
+    now += 20'000;
+    record.portEvent(0, PortObserver::Event::Returned, QStringLiteral("/dev/ttyS0 9600"));
+    now += 50'000;
+    record.missed(0, QStringLiteral(":::G"), QString());
+    now += 10'000;
+    record.end();
+
+    for (const auto& [port, never, up, down] :
+         {std::tuple{0, 10'000, 70'000, 20'000}, {1, 100'000, 0, 0}}) {
+        const std::vector<TimelineColumn> columns = timelineColumns(record, port, now);
+        QCOMPARE(columns.size(), std::size_t(32)); // 100 one-second buckets, then 50 of two
+        std::int64_t sums[3] = {};
+        for (const TimelineColumn& column : columns) {
+            // Up time where the port was up: nothing in the 20 s it was away.
+            if (column.startMs >= kStart + 20'000 && column.endMs <= kStart + 40'000)
+                QCOMPARE(column.events.upMs, 0);
+            sums[0] += column.neverOpenedMs;
+            sums[1] += column.events.upMs;
+            sums[2] += column.downMs;
+        }
+        QCOMPARE(sums[0], never);
+        QCOMPARE(sums[1], up);
+        QCOMPARE(sums[2], down);
+        QCOMPARE(columns.front().startMs, kStart);
+        QCOMPARE(columns.back().endMs, kStart + 100'000);
+    }
+    // The miss at 90 s is in the column that holds 90 s.
+    for (const TimelineColumn& column : timelineColumns(record, 0, now))
+        QCOMPARE(column.events.missed.count,
+                 column.startMs <= kStart + 90'000 && kStart + 90'000 < column.endMs ? 1u : 0u);
 }
 
 // An answer, a device and the command line that try to end the title and start a script, with
