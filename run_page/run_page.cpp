@@ -10,7 +10,8 @@
 namespace {
 
 const char kHead[] =
-    "<!DOCTYPE html>\n<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"en\"><head>"
+    "<!DOCTYPE html>\n<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"en\" "
+    "xml:lang=\"en\"><head>"
     "<meta charset=\"UTF-8\"/>"
     "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
     "style-src 'unsafe-inline'\"/>"
