@@ -1,5 +1,6 @@
 #pragma once
 
+#include "unattended_run/time_axis.h"
 #include "unattended_run/timeline_bucket.h"
 
 #include <cstdint>
@@ -11,7 +12,7 @@ class RunRecord;
 // record's axis is between half used and full, so every column takes one or two buckets and the
 // page's size does not depend on how long the run was.
 struct TimelineColumn {
-    static constexpr int kColumns = 32;
+    static constexpr int kColumns = TimeAxis::kBuckets / 2;
 
     std::int64_t startMs = 0, endMs = 0; // within the run
     TimelineBucket events;               // the buckets merged
