@@ -40,7 +40,7 @@ qint64 queueGaps(const QString& directory)
 {
     qint64 entries = 0;
     QDirIterator it(directory, QDir::Files);
-    const QRegularExpression gap(" -- log queue full: (\\d+) entries not logged");
+    const QRegularExpression gap(" -- log queue full: (\\d+) lines");
     while (it.hasNext()) {
         QFile file(it.next());
         if (!file.open(QIODevice::ReadOnly))

@@ -12,10 +12,24 @@ namespace {
 
 // One pipe for the process: signal handlers are process-wide too.
 int pipeEnds[2] = {-1, -1};
+volatile std::sig_atomic_t signalsReceived = 0;
+volatile std::sig_atomic_t lastSignal = 0;
+volatile std::sig_atomic_t secondSignalHeld = 0;
+
+// The default action of the signal: the program ends at once, as the signal says.
+void dieOf(int signalNumber)
+{
+    ::signal(signalNumber, SIG_DFL);
+    ::raise(signalNumber);
+}
 
 extern "C" void onExitSignal(int signalNumber)
 {
     const int savedErrno = errno;
+    signalsReceived = signalsReceived + 1;
+    lastSignal = signalNumber;
+    if (signalsReceived >= 3 || (signalsReceived == 2 && !secondSignalHeld))
+        dieOf(signalNumber);
     const unsigned char number = static_cast<unsigned char>(signalNumber);
     // A full pipe already holds a request to end; nothing is lost by dropping this byte.
     [[maybe_unused]] const ssize_t n = ::write(pipeEnds[1], &number, 1);
@@ -41,7 +55,7 @@ ExitSignals::ExitSignals(QObject* parent) : QObject(parent)
     struct sigaction action {};
     action.sa_handler = onExitSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    action.sa_flags = SA_RESTART;
     for (int signalNumber : kSignals) {
         if (::sigaction(signalNumber, &action, nullptr) != 0)
             std::fprintf(stderr, "lightbench: cannot catch signal %d: %s\n", signalNumber,
@@ -60,6 +74,18 @@ ExitSignals::~ExitSignals()
     ::close(pipeEnds[0]);
     ::close(pipeEnds[1]);
     pipeEnds[0] = pipeEnds[1] = -1;
+}
+
+void ExitSignals::holdSecondSignal()
+{
+    secondSignalHeld = 1;
+}
+
+void ExitSignals::reportWritten()
+{
+    secondSignalHeld = 0;
+    if (signalsReceived >= 2)
+        dieOf(lastSignal);
 }
 
 void ExitSignals::readPipe()

@@ -20,7 +20,8 @@
 
 Form1::Form1(PortDirectory& directory, QWidget* parent) : QWidget(parent), bank_(directory)
 {
-    setWindowTitle(QStringLiteral(LIGHTBENCH_NAME " " LIGHTBENCH_VERSION));
+    // The title, the kind of controllers it serves and the build tag.
+    setWindowTitle(QStringLiteral(LIGHTBENCH_NAME " 灯光和继电器控制器 " LIGHTBENCH_BUILD_TAG));
     QIcon icon;
     icon.addFile(QStringLiteral(":/icons/lightbench-16.png"), QSize(16, 16));
     icon.addFile(QStringLiteral(":/icons/lightbench-32.png"), QSize(32, 32));

@@ -68,12 +68,13 @@ int main(int argc, char* argv[])
         break;
     }
 
-    // A log or report that could not be written is refused now, before any port opens.
+    // A log or report that could not be written is refused now, before any port opens, and
+    // before anything is created: a refused line leaves nothing behind.
     if (const QString why = checkRunFiles(line.htmlFile, line.junitFile, line.reportFile);
         !why.isEmpty())
         return refuse(why);
     if (!line.logDirectory.isEmpty()) {
-        if (const QString why = prepareLogDirectory(line.logDirectory); !why.isEmpty())
+        if (const QString why = checkLogDirectory(line.logDirectory); !why.isEmpty())
             return refuse(why);
     }
     if (!line.reportFile.isEmpty()) {
@@ -84,6 +85,12 @@ int main(int argc, char* argv[])
     const int queryPreset = statusQueryPreset();
     if (line.unattended.checkMs > 0 && queryPreset < 0)
         return refuse(QStringLiteral("--check needs a status query, and no preset box holds one"));
+
+    // Every check passed: only now is anything created.
+    if (!line.logDirectory.isEmpty()) {
+        if (const QString why = createLogDirectory(line.logDirectory); !why.isEmpty())
+            return refuse(why);
+    }
 
     // Qt sees no arguments of ours; its own settings come from the environment.
     int qtArgc = 1;
@@ -144,17 +151,36 @@ int main(int argc, char* argv[])
         pageFiles->start();
     }
 
-    // SIGTERM, SIGINT and SIGHUP take the exit button's way out.
+    // SIGTERM, SIGINT and SIGHUP take the exit button's way out, after the report as it stands
+    // is on disk: a second signal kills the program at once, but only once that report is.
     ExitSignals exitSignals;
-    QObject::connect(&exitSignals, &ExitSignals::received, &window, &Form1::Command3_Click);
+    bool ending = false;
+    QObject::connect(&exitSignals, &ExitSignals::received, &window, [&] {
+        if (ending)
+            return;
+        ending = true;
+        if (recording) {
+            if (const QString why = recording->writeReportNow(); !why.isEmpty())
+                std::fprintf(stderr, "lightbench: run report: %s\n", why.toLocal8Bit().constData());
+        }
+        exitSignals.reportWritten();
+        window.Command3_Click();
+    });
+    if (!line.reportFile.isEmpty())
+        exitSignals.holdSecondSignal();
 
     application.exec();
     run.finish();
-    if (recording)
-        recording->finish();
     evidenceComplete = true;
+    if (recording) {
+        const RecordingOutcome outcome = recording->finish();
+        if (!outcome.complete()) {
+            std::fputs(outcome.summary().toLocal8Bit().constData(), stderr);
+            evidenceComplete = false;
+        }
+    }
     if (run.isUnattended()) {
-        std::fputs(verdictText(run.record()).constData(), stdout);
+        std::fputs(verdictText(run.record(), *evidenceComplete).constData(), stdout);
         std::fflush(stdout);
     }
     bool filesWritten = true;

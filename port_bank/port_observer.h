@@ -14,6 +14,10 @@ public:
         Lost,     // the device went away while open; detail: the device
         Returned, // opened again after a loss; detail: "<device> <settings text>"
         Dropped,  // received bytes dropped by the receive bound; detail: the byte count
+        // Output thrown away unsent as the port closed (the program ending, or the port closed
+        // with commands still queued); those commands were never told as sent. detail: "<bytes>
+        // bytes of <commands> commands"
+        Discarded,
     };
 
     virtual ~PortObserver() = default;

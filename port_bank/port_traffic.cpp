@@ -44,6 +44,42 @@ void PortTraffic::sent(const QByteArray& bytes)
         observer_->commandSent(index_, bytes);
 }
 
+void PortTraffic::queued(const QByteArray& bytes, qint64 waiting)
+{
+    waiting_.push_back({bytes, waiting});
+}
+
+void PortTraffic::written(qint64 bytes)
+{
+    while (bytes > 0 && !waiting_.empty()) {
+        Waiting& first = waiting_.front();
+        const qint64 taken = std::min(bytes, first.unwritten);
+        first.unwritten -= taken;
+        bytes -= taken;
+        if (first.unwritten > 0)
+            break;
+        const QByteArray command = std::move(first.bytes);
+        waiting_.pop_front();
+        sent(command);
+    }
+}
+
+void PortTraffic::discardWaiting(qint64 driverBytes)
+{
+    qint64 unwritten = 0;
+    for (const Waiting& command : waiting_)
+        unwritten += command.unwritten;
+    const auto commands = qulonglong(waiting_.size());
+    waiting_.clear();
+    if ((unwritten == 0 && driverBytes == 0) || !observer_)
+        return;
+    QString detail = QStringLiteral("%1 bytes of %2 commands").arg(unwritten).arg(commands);
+    if (driverBytes > 0)
+        detail += QStringLiteral(", and %1 bytes counted as sent that the driver still held")
+                      .arg(driverBytes);
+    observer_->portEvent(index_, PortObserver::Event::Discarded, detail);
+}
+
 void PortTraffic::received(const QByteArray& bytes)
 {
     if (bytes.isEmpty())

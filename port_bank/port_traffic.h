@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <deque>
 
 class PortObserver;
 
@@ -32,8 +33,17 @@ public:
     void opened(int portNumber, const QString& device, const QString& settings);
     // The link went away while open.
     void lost(const QString& device);
-    // One command, exactly the bytes handed to the link.
+    // One command, exactly the bytes handed to the link, which took all of them.
     void sent(const QByteArray& bytes);
+    // One command whose last `waiting` bytes wait in the link's output queue: it is counted and
+    // told as sent once written() has passed them on, and never when the queue is thrown away.
+    void queued(const QByteArray& bytes, qint64 waiting);
+    // Bytes of the output queue that the link has now passed on, oldest first.
+    void written(qint64 bytes);
+    // The link closes and throws its output queue away: the commands still waiting in it are
+    // reported once as discarded (bytes and commands), with driverBytes, bytes the driver held
+    // (already counted as sent) and threw away too.
+    void discardWaiting(qint64 driverBytes);
     // Bytes as taken from the link, before decoding.
     void received(const QByteArray& bytes);
     // Everything received since the last take, as text. Bytes that the bound dropped meanwhile
@@ -41,7 +51,13 @@ public:
     QString takeText();
 
 private:
+    struct Waiting {
+        QByteArray bytes;
+        qint64 unwritten;
+    };
+
     PortCounters counters_;
+    std::deque<Waiting> waiting_;
     PortObserver* observer_ = nullptr;
     int index_ = 0;
     int portNumber_ = 0;

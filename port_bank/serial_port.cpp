@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -98,7 +99,7 @@ public:
     void completeLoss();
     void drainDevice();
     void takeReceived();
-    bool send(const QByteArray& bytes, qint64 queued);
+    qint64 send(const QByteArray& bytes, qint64 queued);
 
     // A port whose device is a network address: the connection stands in for the device.
     std::int32_t openNetwork(const QString& path);
@@ -142,13 +143,19 @@ bool SerialPort::Private::applySettings(const SerialSettings& s)
 void SerialPort::Private::releaseDevice()
 {
     if (port.isOpen()) {
+        int driverHeld = 0;
 #ifdef Q_OS_UNIX
         // Drop what the driver still holds: the last close() would otherwise wait for it to
-        // drain, up to 30 s on a line that does not move.
-        if (::tcflush(port.handle(), TCOFLUSH) != 0 && errno != EIO)
+        // drain, up to 30 s on a line that does not move. Only then: a pty counts nothing here,
+        // and its flush would throw away bytes that its far end still reads after the close.
+        if (::ioctl(port.handle(), TIOCOUTQ, &driverHeld) != 0)
+            driverHeld = 0;
+        if (driverHeld > 0 && ::tcflush(port.handle(), TCOFLUSH) != 0 && errno != EIO)
             qWarning("tcflush %s: %s", qPrintable(port.portName()),
                      qPrintable(qt_error_string(errno)));
 #endif
+        // Qt's output queue goes with the close.
+        traffic.discardWaiting(driverHeld);
         port.close();
     }
 #ifdef Q_OS_UNIX
@@ -268,10 +275,11 @@ void SerialPort::Private::takeReceived()
 
 // Straight to the device while nothing waits before it; what the device does not take at once
 // goes to Qt's queue, which writes it as the line drains.
-bool SerialPort::Private::send(const QByteArray& bytes, qint64 queued)
+// Returns how many of the bytes wait in Qt's queue, or -1 when the write failed.
+qint64 SerialPort::Private::send(const QByteArray& bytes, qint64 queued)
 {
     if (link)
-        return link->write(bytes);
+        return link->write(bytes) ? 0 : -1;
     qsizetype written = 0;
 #ifdef Q_OS_UNIX
     if (queued == 0) {
@@ -286,19 +294,19 @@ bool SerialPort::Private::send(const QByteArray& bytes, qint64 queued)
             else
                 qWarning("write %s: %s", qPrintable(port.portName()),
                          qPrintable(qt_error_string(writeError)));
-            return false;
+            return -1;
         }
         written = qMax<qsizetype>(put, 0);
         if (written == bytes.size())
-            return true;
+            return 0;
     }
 #endif
     const qsizetype rest = bytes.size() - written;
     if (port.write(bytes.constData() + written, rest) != rest) {
         port.clearError();
-        return false;
+        return -1;
     }
-    return true;
+    return rest;
 }
 
 // Starts a connection (at most one a second; never waits for it) and says how the last one
@@ -357,6 +365,8 @@ SerialPort::SerialPort(PortDirectory& directory, QObject* parent)
     d->applySettings(d->settings);
     d->port.setReadBufferSize(PortTraffic::kReceiveBound);
     connect(&d->port, &QSerialPort::readyRead, this, [this] { d->takeReceived(); });
+    connect(&d->port, &QSerialPort::bytesWritten, this,
+            [this](qint64 bytes) { d->traffic.written(bytes); });
     connect(&d->port, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError error) { d->onPortError(error); });
 }
@@ -516,9 +526,14 @@ std::int32_t SerialPort::outputEncoded(const QByteArray& bytes)
     const qint64 queued = pendingOutput();
     if (queued + bytes.size() > kOutputLimit)
         return PortError::OutputFull;
-    if (!d->send(bytes, queued))
+    const qint64 waiting = d->send(bytes, queued);
+    if (waiting < 0)
         return PortError::WriteFailed;
-    d->traffic.sent(bytes);
+    // Counted and told once it reached the device: what waits in Qt's queue may be thrown away.
+    if (waiting == 0)
+        d->traffic.sent(bytes);
+    else
+        d->traffic.queued(bytes, waiting);
     return PortError::None;
 }
 

@@ -124,7 +124,11 @@ std::function<QByteArray()> runPageSource(PortBank& bank, RunRecord& record,
         record.bringUpToDate();
         ReportRows rows = reportRows(bank);
         fillVerdictColumns(rows, record);
-        return runPageHtml(
-            record, RunPageFacts{buildTag, wallClockMs(), evidenceComplete, runReportCsv(rows)});
+        // The log's lost lines as its writer told them, gap by gap.
+        for (int i = 0; i < RunRecord::kPorts; ++i)
+            rows[std::size_t(i)].logLinesLost = record.port(i).logLinesLost();
+        const std::int64_t now = wallClockMs();
+        return runPageHtml(record,
+                           RunPageFacts{buildTag, now, evidenceComplete, runReportCsv(rows, now)});
     };
 }

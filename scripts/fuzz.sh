@@ -3,9 +3,10 @@
 # one in turn, far longer than the short runs inside scripts/test.sh.
 #
 #   bash scripts/fuzz.sh [SECONDS] [TARGET...]
+#   bash scripts/fuzz.sh --list        (the targets, one a line, and nothing else)
 #
-# SECONDS per target: the first argument, else $LIGHTBENCH_FUZZ_SECONDS, else 600. TARGETs:
-# fuzz_lenient_number fuzz_serial_settings fuzz_command_line fuzz_wire_decoder (default: all).
+# SECONDS per target: the first argument, else $LIGHTBENCH_FUZZ_SECONDS, else 600. TARGETs: the
+# fuzz/fuzz_*.cpp names (default: all of them, so that a new target is never left out).
 #
 # Each target's corpus grows in build-fuzz/fuzz-runs/<target>/corpus, seeded from
 # fuzz/corpus/<target> and kept between runs; a finding is saved in .../<target>/findings and
@@ -13,17 +14,31 @@
 # executions per second and findings per target; exits with 1 if anything was found.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/packages.sh
-bash scripts/ensure-packages.sh "${TEST_PACKAGES[@]}"
 
+all=()
+for source in fuzz/fuzz_*.cpp; do
+    all+=("$(basename "$source" .cpp)")
+done
+if [[ $# -eq 1 && $1 == --list ]]; then
+    printf '%s\n' "${all[@]}"
+    exit 0
+fi
 seconds=${LIGHTBENCH_FUZZ_SECONDS:-600}
 if [[ $# -gt 0 && $1 =~ ^[0-9]+$ ]]; then
     seconds=$1
     shift
 fi
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] ||
-    targets=(fuzz_lenient_number fuzz_serial_settings fuzz_command_line fuzz_wire_decoder)
+[ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")
+for target in "${targets[@]}"; do
+    if [[ ! -f fuzz/$target.cpp ]]; then
+        echo "fuzz.sh: no fuzz target '$target'; the targets are: ${all[*]}" >&2
+        exit 2
+    fi
+done
+
+source scripts/packages.sh
+bash scripts/ensure-packages.sh "${TEST_PACKAGES[@]}"
 
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
     -DLIGHTBENCH_SANITIZE=address,undefined -DLIGHTBENCH_FUZZ=ON -DLIGHTBENCH_BUILD_TESTS=OFF \

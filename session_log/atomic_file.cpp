@@ -21,8 +21,12 @@ QString writeFileAtomically(const QString& path, const QByteArray& contents)
 {
     const QString temporary = path + QStringLiteral(".tmp");
     const QByteArray nativeTemporary = QFile::encodeName(temporary);
-    const int fd =
-        ::open(nativeTemporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A new file, never one found at that name: a link planted there would have its target
+    // overwritten.
+    if (::unlink(nativeTemporary.constData()) != 0 && errno != ENOENT)
+        return failure(QStringLiteral("remove"), temporary, errno);
+    const int fd = ::open(nativeTemporary.constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0)
         return failure(QStringLiteral("create"), temporary, errno);
 

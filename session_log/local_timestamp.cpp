@@ -41,3 +41,20 @@ std::int64_t wallClockMs()
     ::clock_gettime(CLOCK_REALTIME, &now);
     return std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
+
+QByteArray LocalTimestamp::textWithOffset(std::int64_t msSinceEpoch)
+{
+    QByteArray out = text(msSinceEpoch);
+    std::int64_t second = msSinceEpoch / 1000;
+    if (msSinceEpoch % 1000 < 0)
+        --second;
+    const std::time_t t = static_cast<std::time_t>(second);
+    std::tm local{};
+    const long offset = ::localtime_r(&t, &local) ? local.tm_gmtoff : 0;
+    const long minutes = (offset < 0 ? -offset : offset) / 60;
+    char zone[16];
+    const int n = std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+',
+                                minutes / 60, minutes % 60);
+    out.append(zone, n);
+    return out;
+}

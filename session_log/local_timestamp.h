@@ -11,6 +11,8 @@ public:
     // msSinceEpoch: wall-clock milliseconds since 1970-01-01 UTC.
     void append(QByteArray& out, std::int64_t msSinceEpoch);
     QByteArray text(std::int64_t msSinceEpoch);
+    // The same with the offset from UTC in force then: "2026-12-07 09:30:00.123+08:00".
+    QByteArray textWithOffset(std::int64_t msSinceEpoch);
 
 private:
     std::int64_t second_ = INT64_MIN;

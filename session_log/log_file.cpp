@@ -1,6 +1,8 @@
 #include "session_log/log_file.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -34,7 +36,10 @@ bool LogFile::ensureOpen()
 {
     if (fd_ >= 0)
         return true;
-    const int fd = ::open(nativePath_.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+    int fd = ::open(nativePath_.constData(), flags, 0644);
+    if (fd < 0 && errno == ENOENT && QDir().mkpath(QFileInfo(path_).absolutePath()))
+        fd = ::open(nativePath_.constData(), flags, 0644); // the directory was deleted
     if (fd < 0) {
         fail(QStringLiteral("cannot open"), errno);
         return false;
@@ -121,4 +126,10 @@ int LogFile::sync()
     // Some write errors (a full disk with delayed allocation, a network file system) only show
     // here.
     return fd_ >= 0 && ::fsync(fd_) != 0 ? errno : 0;
+}
+
+bool LogFile::wasRemoved() const
+{
+    struct stat info {};
+    return fd_ >= 0 && ::fstat(fd_, &info) == 0 && info.st_nlink == 0;
 }

@@ -11,7 +11,8 @@
 //
 // A write that fails part-way (disk full, file-size limit) is cut back to the last whole line,
 // so the file never ends in half a line. The file is opened on the first write and again after
-// a failure, so a directory that was unwritable for a while is used again once it can be.
+// a failure, so a directory that was unwritable for a while is used again once it can be; a
+// directory that was deleted is made again.
 class LogFile {
 public:
     LogFile(QString path, std::int64_t limit);
@@ -25,6 +26,9 @@ public:
     // Forces what was written to the disk: 0, or the errno of the refusal.
     int sync();
     void close();
+    // The open file has no name any more (removed, or its directory deleted): what is written
+    // to it is lost. After close(), the next append() begins a new file under the path.
+    bool wasRemoved() const;
 
     QString path() const { return path_; }
     QString error() const { return error_; }

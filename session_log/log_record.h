@@ -15,7 +15,9 @@ struct LogRecord {
         Lost,      // text: device
         Returned,  // text: device and settings
         Dropped,   // count: bytes dropped by the receive bound
-        QueueFull, // count: records the full queue turned away (made by the queue itself)
+        QueueFull, // count, byteCount: lines and bytes the port's full share of the queue
+                   // turned away (made by the queue itself)
+        Discarded, // count: bytes of commands thrown away unsent when the port closed
         Note,      // bytes: an event line already in visible form (a status check's finding)
     };
 
@@ -25,4 +27,5 @@ struct LogRecord {
     QByteArray bytes;
     QString text;
     std::uint64_t count = 0;
+    std::uint64_t byteCount = 0;
 };

@@ -1,64 +1,88 @@
 #include "session_log/record_queue.h"
 
-RecordQueue::RecordQueue(qsizetype limit) : limit_(limit) {}
+RecordQueue::RecordQueue(qsizetype limit) : share_(limit / kPorts) {}
 
 qsizetype RecordQueue::costOf(const LogRecord& record)
 {
     return qsizetype(sizeof(LogRecord)) + record.bytes.size() + record.text.size() * 2;
 }
 
+std::uint64_t RecordQueue::linesOf(const LogRecord& record)
+{
+    if (record.kind != LogRecord::Kind::Received)
+        return 1;
+    const QByteArray& bytes = record.bytes;
+    std::uint64_t ends = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\n' ||
+            (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n')))
+            ++ends;
+    }
+    return std::max<std::uint64_t>(ends, 1);
+}
+
 bool RecordQueue::push(LogRecord&& record)
 {
+    if (record.index < 0 || record.index >= kPorts)
+        return false;
     const qsizetype cost = costOf(record);
     bool wakeWriter = false;
+    bool accepted = false;
     {
         std::lock_guard lock(mutex_);
         if (closed_)
             return false;
-        if (full_ || queued_ + cost > limit_) {
-            if (!full_)
-                firstTurnedAwayMs_ = record.ms;
-            full_ = true;
-            if (record.index >= 0 && record.index < kPorts)
-                ++turnedAway_[std::size_t(record.index)];
-            return false;
+        Share& share = shares_[std::size_t(record.index)];
+        if (share.full || share.queued + cost > share_) {
+            if (!share.full)
+                share.firstTurnedAwayMs = record.ms;
+            share.full = true;
+            share.linesTurnedAway += linesOf(record);
+            share.bytesTurnedAway += std::uint64_t(record.bytes.size());
+            wakeWriter = !due_;
+            due_ = true;
+        } else {
+            // The writer is woken only when there is much to do; otherwise it comes by itself.
+            if (share.queued < share_ / 2 && share.queued + cost >= share_ / 2) {
+                wakeWriter = !due_;
+                due_ = true;
+            }
+            share.queued += cost;
+            records_.push_back(std::move(record));
+            accepted = true;
         }
-        // The writer is woken only when there is much to do; otherwise it comes by itself.
-        wakeWriter = queued_ < limit_ / 2 && queued_ + cost >= limit_ / 2;
-        queued_ += cost;
-        records_.push_back(std::move(record));
     }
     if (wakeWriter)
         wake_.notify_one();
-    return true;
+    return accepted;
 }
 
 bool RecordQueue::take(std::vector<LogRecord>& out, std::chrono::milliseconds wait)
 {
     std::unique_lock lock(mutex_);
-    wake_.wait_for(lock, wait, [this] { return closed_ || full_ || queued_ >= limit_ / 2; });
-    const bool hadRecords = !records_.empty() || full_;
+    wake_.wait_for(lock, wait, [this] { return closed_ || due_; });
+    bool hadRecords = !records_.empty();
     if (out.empty())
         out.swap(records_);
     else
         std::move(records_.begin(), records_.end(), std::back_inserter(out));
     records_.clear();
-    queued_ = 0;
-    if (full_) {
-        for (int index = 0; index < kPorts; ++index) {
-            std::uint64_t& count = turnedAway_[std::size_t(index)];
-            if (count == 0)
-                continue;
-            LogRecord gap;
-            gap.ms = firstTurnedAwayMs_;
-            gap.index = index;
-            gap.kind = LogRecord::Kind::QueueFull;
-            gap.count = count;
-            out.push_back(std::move(gap));
-            count = 0;
-        }
-        full_ = false;
+    for (int index = 0; index < kPorts; ++index) {
+        Share& share = shares_[std::size_t(index)];
+        share.queued = 0;
+        if (!share.full)
+            continue;
+        LogRecord gap;
+        gap.ms = share.firstTurnedAwayMs;
+        gap.index = index;
+        gap.kind = LogRecord::Kind::QueueFull;
+        gap.count = share.linesTurnedAway;
+        gap.byteCount = share.bytesTurnedAway;
+        out.push_back(std::move(gap));
+        share = Share{};
+        hadRecords = true;
     }
+    due_ = false;
     return hadRecords || !closed_;
 }
 

@@ -9,21 +9,24 @@
 #include <vector>
 
 // The bounded hand-over from the window thread to the log's writer. push() never waits for the
-// writer: when the queue holds its limit, the record is counted per port and turned away, and
-// so is everything after it until the writer has taken the queue; the writer then finds, after
-// the records it takes, one QueueFull record per port saying how many were turned away. So the
-// log says where it has a gap, and the window thread never blocks on a slow disk.
+// writer: each port has an equal share of the limit, so that ports flooding the queue never
+// push out another port's lines. When a port's share is used up, its record is counted (lines
+// and bytes) and turned away, and so is everything after it for that port until the writer has
+// taken the queue; the writer then finds, after the records it takes, one QueueFull record per
+// such port saying how much was turned away. So the log says where it has a gap, and the window
+// thread never blocks on a slow disk.
 class RecordQueue {
 public:
     static constexpr int kPorts = 16;
 
-    // limit: bytes of record payload (plus a fixed cost per record) the queue may hold.
+    // limit: bytes of record payload (plus a fixed cost per record) the queue may hold, all
+    // ports together; each port may hold a sixteenth of it.
     explicit RecordQueue(qsizetype limit);
 
     // Returns false when the record was turned away.
     bool push(LogRecord&& record);
 
-    // Waits until the queue is half full, close() is called or wait has passed, then takes
+    // Waits until a port's share is half used, close() is called or wait has passed, then takes
     // everything queued (appended to out, in the order pushed). Returns false once closed and
     // empty.
     bool take(std::vector<LogRecord>& out, std::chrono::milliseconds wait);
@@ -31,16 +34,26 @@ public:
     // No record is accepted after this; take() returns what is left and then false.
     void close();
 
+    // The log lines a record stands for, when it is lost: a received piece counts its line ends,
+    // and a piece with none still stands for (part of) a line.
+    static std::uint64_t linesOf(const LogRecord& record);
+
 private:
+    struct Share {
+        qsizetype queued = 0;
+        bool full = false;
+        std::uint64_t linesTurnedAway = 0;
+        std::uint64_t bytesTurnedAway = 0;
+        std::int64_t firstTurnedAwayMs = 0;
+    };
+
     static qsizetype costOf(const LogRecord& record);
 
     std::mutex mutex_;
     std::condition_variable wake_;
     std::vector<LogRecord> records_;
-    qsizetype limit_;
-    qsizetype queued_ = 0;
-    bool full_ = false;
+    qsizetype share_;
+    std::array<Share, kPorts> shares_{};
+    bool due_ = false; // a share is half used or full: the writer should come now
     bool closed_ = false;
-    std::array<std::uint64_t, kPorts> turnedAway_{};
-    std::int64_t firstTurnedAwayMs_ = 0;
 };

@@ -51,13 +51,14 @@ void appendVerdictColumns(QByteArray& out, const VerdictColumns& verdict)
     out.append(verdict.passed ? ",pass" : ",fail");
 }
 
-QByteArray runReportCsv(const ReportRows& rows)
+QByteArray runReportCsv(const ReportRows& rows, std::int64_t writtenAtMs)
 {
     QByteArray out = "port,device,status,commands_sent,bytes_sent,bytes_received,bytes_dropped,"
-                     "losses,returns,last_received";
+                     "losses,returns,last_received,log_lines_lost,written_at";
     out.append(kVerdictHeader);
     out.append('\n');
     LocalTimestamp timestamp;
+    const QByteArray writtenAt = timestamp.textWithOffset(writtenAtMs);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const ReportRow& row = rows[i];
         const PortCounters& c = row.counters;
@@ -74,6 +75,10 @@ QByteArray runReportCsv(const ReportRows& rows)
         out.append(',');
         if (c.lastReceivedMs >= 0)
             timestamp.append(out, c.lastReceivedMs);
+        out.append(',');
+        out.append(QByteArray::number(qulonglong(row.logLinesLost)));
+        out.append(',');
+        out.append(writtenAt);
         appendVerdictColumns(out, row.verdict);
         out.append('\n');
     }

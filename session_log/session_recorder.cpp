@@ -64,23 +64,47 @@ void SessionRecorder::portEvent(int index, Event event, const QString& detail)
         record.kind = LogRecord::Kind::Dropped;
         record.count = detail.toULongLong();
         break;
+    case Event::Discarded:
+        record.kind = LogRecord::Kind::Discarded;
+        break;
     }
     record.text = detail;
     writer_.log(std::move(record));
 }
 
-void SessionRecorder::writeReport()
+QByteArray SessionRecorder::reportNow() const
 {
-    if (!finished_)
-        writer_.writeReport(runReportCsv(rows_()));
+    ReportRows rows = rows_();
+    for (int i = 0; i < int(rows.size()); ++i)
+        rows[std::size_t(i)].logLinesLost = writer_.linesLost(i);
+    return runReportCsv(rows, wallClockMs());
 }
 
-void SessionRecorder::finish()
+void SessionRecorder::writeReport()
+{
+    if (!finished_ && writer_.writesReport())
+        writer_.writeReport(reportNow());
+}
+
+QString SessionRecorder::writeReportNow()
+{
+    if (finished_ || !writer_.writesReport())
+        return QString();
+    return writer_.writeReportNow(reportNow());
+}
+
+RecordingOutcome SessionRecorder::finish()
 {
     if (finished_)
-        return;
-    writeReport();
+        return outcome_;
     finished_ = true;
     reportTimer_.stop();
     writer_.finish();
+    for (int i = 0; i < int(outcome_.logLinesLost.size()); ++i) {
+        outcome_.logLinesLost[std::size_t(i)] = writer_.linesLost(i);
+        outcome_.lossReasons[std::size_t(i)] = writer_.lossReason(i);
+    }
+    if (writer_.writesReport())
+        outcome_.reportFailure = writer_.writeReportNow(reportNow());
+    return outcome_;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "port_bank/port_observer.h"
+#include "session_log/recording_outcome.h"
 #include "session_log/run_report.h"
 
 #include <QObject>
@@ -11,7 +12,8 @@ class SessionWriter;
 
 // What the port bank does, handed to the session writer: each command sent, the bytes each port
 // received and each port event become log records, stamped with the wall clock at the call;
-// the run report is built from the bank's figures every 10 s and at the end. Lives on the
+// the run report is built from the bank's figures (and the log's lost lines) every 10 s and at
+// the end. Lives on the
 // window thread; every call returns at once (the writer formats and writes).
 class SessionRecorder : public QObject, public PortObserver {
     Q_OBJECT
@@ -28,12 +30,18 @@ public:
 
     // Hands the report as it stands now to the writer.
     void writeReport();
-    // The program is ending: the last report, then everything is written and the writer ends.
-    void finish();
+    // Writes the report as it stands now, at once, on this thread; empty, or what failed.
+    QString writeReportNow();
+    // The program is ending: everything is written and the writer ends, then the last report is
+    // written with the log's losses counted. Says whether all of it is on disk.
+    RecordingOutcome finish();
 
 private:
+    QByteArray reportNow() const;
+
     SessionWriter& writer_;
     RowSource rows_;
     QTimer reportTimer_;
     bool finished_ = false;
+    RecordingOutcome outcome_;
 };

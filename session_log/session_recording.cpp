@@ -3,8 +3,11 @@
 #include "port_bank/port_bank.h"
 #include "port_bank/port_status.h"
 #include "session_log/local_timestamp.h"
+#include "session_log/output_paths.h"
 #include "session_log/session_recorder.h"
 #include "session_log/session_writer.h"
+
+#include <QFile>
 
 QString reportStatus(std::uint32_t labelColour)
 {
@@ -40,7 +43,10 @@ SessionRecording::SessionRecording(PortBank& bank, const Options& options, std::
     SessionWriter::Settings settings;
     settings.logDirectory = options.logDirectory;
     settings.logLimit = options.logLimit;
-    settings.runName = SessionWriter::runNameAt(startMs);
+    if (!options.logDirectory.isEmpty())
+        runName_ =
+            claimRunName(options.logDirectory, SessionWriter::runNameAt(startMs), claimFile_);
+    settings.runName = runName_;
     settings.reportPath = options.reportFile;
     writer_ = std::make_unique<SessionWriter>(settings);
     recorder_ = std::make_unique<SessionRecorder>(*writer_, [&bank, verdicts = options.verdicts] {
@@ -60,6 +66,11 @@ SessionRecording::~SessionRecording()
     finish();
 }
 
+QString SessionRecording::writeReportNow()
+{
+    return recorder_->writeReportNow();
+}
+
 void SessionRecording::note(int index, const QString& visibleText)
 {
     if (!writer_->logsToFiles())
@@ -72,8 +83,12 @@ void SessionRecording::note(int index, const QString& visibleText)
     writer_->log(std::move(record));
 }
 
-void SessionRecording::finish()
+RecordingOutcome SessionRecording::finish()
 {
     bank_.removeObserver(recorder_.get());
-    recorder_->finish();
+    const RecordingOutcome outcome = recorder_->finish();
+    if (!claimFile_.isEmpty())
+        QFile::remove(claimFile_);
+    claimFile_.clear();
+    return outcome;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "session_log/recording_outcome.h"
 #include "session_log/run_report.h"
 
 #include <QString>
@@ -25,18 +26,28 @@ public:
         std::function<void(ReportRows&)> verdicts{};
     };
 
-    // startMs: the run's start on the wall clock; it names the log files.
+    // startMs: the run's start on the wall clock; it names the log files (with a letter added
+    // when another run of the same second uses the directory).
     SessionRecording(PortBank& bank, const Options& options, std::int64_t startMs);
     ~SessionRecording();
 
-    // The report now, the logs written and synced, the bank no longer watched.
-    void finish();
+    // The report as it stands, written at once (the program is asked to end: a second signal
+    // may kill it before the last one). Empty, or what failed.
+    QString writeReportNow();
+
+    // The logs written and synced, the bank no longer watched, then the last report. Says
+    // whether everything reached the disk; the same answer on every call.
+    RecordingOutcome finish();
+
+    QString runName() const { return runName_; }
 
     // An event line, already in visible form, for port index's log (nothing without --log).
     void note(int index, const QString& visibleText);
 
 private:
     PortBank& bank_;
+    QString runName_;
+    QString claimFile_;
     std::unique_ptr<SessionWriter> writer_;
     std::unique_ptr<SessionRecorder> recorder_;
 };

@@ -12,17 +12,6 @@
 #include <cstring>
 #include <vector>
 
-struct SessionWriter::PortLog {
-    ReceivedLines received;
-    std::unique_ptr<LogFile> file;
-    QByteArray pending; // formatted lines not yet written
-    bool failing = false;
-    bool warned = false;
-    std::int64_t retryAtMs = 0;
-    std::uint64_t linesLost = 0;
-    QString failure;
-};
-
 namespace {
 
 // Formats log lines; one per thread (each writer has its own), as its timestamp keeps state.
@@ -43,6 +32,31 @@ struct LineFormat {
 thread_local LineFormat lineFormat;
 
 } // namespace
+
+struct SessionWriter::PortLog {
+    ReceivedLines received;
+    std::unique_ptr<LogFile> file;
+    QByteArray pending;              // formatted lines not yet written
+    std::int64_t pendingFirstMs = 0; // the time of the first of them
+    bool failing = false;
+    bool warned = false;
+    std::int64_t retryAtMs = 0;
+    std::uint64_t linesLost = 0; // in the outage going on, for the line that ends it
+    QString failure;
+    QString lossReason; // why lines were last lost, or why the log may not be whole
+
+    void add(std::int64_t ms, const char* tag, QByteArrayView text)
+    {
+        if (pending.isEmpty())
+            pendingFirstMs = ms;
+        lineFormat.append(pending, ms, tag, text);
+    }
+    void addLines(const std::vector<ReceivedLines::Line>& lines)
+    {
+        for (const auto& line : lines)
+            add(line.ms, "RX", line.text);
+    }
+};
 
 SessionWriter::SessionWriter(Settings settings, Warn warn)
     : settings_(std::move(settings)), warn_(std::move(warn)), queue_(settings_.queueLimit)
@@ -81,6 +95,20 @@ void SessionWriter::writeReport(QByteArray csv)
         return;
     std::lock_guard lock(reportMutex_);
     report_ = std::move(csv);
+    reportMade_ = ++reportsMade_;
+}
+
+QString SessionWriter::writeReportNow(const QByteArray& csv)
+{
+    std::uint64_t made = 0;
+    {
+        std::lock_guard lock(reportMutex_);
+        report_.reset();
+        made = ++reportsMade_;
+    }
+    std::lock_guard lock(reportFileMutex_);
+    reportOnDisk_ = made;
+    return writeFileAtomically(settings_.reportPath, csv);
 }
 
 void SessionWriter::finish()
@@ -91,6 +119,21 @@ void SessionWriter::finish()
     queue_.close();
     if (thread_.joinable())
         thread_.join();
+}
+
+std::uint64_t SessionWriter::linesLost(int index) const
+{
+    return linesLost_[std::size_t(index)].load(std::memory_order_relaxed);
+}
+
+QString SessionWriter::lossReason(int index) const
+{
+    return ports_[std::size_t(index)]->lossReason;
+}
+
+void SessionWriter::countLost(int index, std::uint64_t lines)
+{
+    linesLost_[std::size_t(index)].fetch_add(lines, std::memory_order_relaxed);
 }
 
 void SessionWriter::warn(const QString& text)
@@ -114,9 +157,12 @@ void SessionWriter::run()
     writePending(wallClockMs(), true);
     for (auto& port : ports_) {
         if (port->file) {
-            if (const int error = port->file->sync(); error != 0)
-                warn(QStringLiteral("%1: cannot flush to disk: %2")
-                         .arg(port->file->path(), QString::fromLocal8Bit(std::strerror(error))));
+            if (const int error = port->file->sync(); error != 0) {
+                port->lossReason =
+                    QStringLiteral("%1: cannot flush to disk: %2")
+                        .arg(port->file->path(), QString::fromLocal8Bit(std::strerror(error)));
+                warn(port->lossReason);
+            }
             port->file->close();
         }
     }
@@ -130,13 +176,12 @@ void SessionWriter::handle(const LogRecord& record)
     PortLog& port = *ports_[std::size_t(record.index)];
     std::vector<ReceivedLines::Line> lines;
     const auto event = [&](const QString& text) {
-        lineFormat.append(port.pending, record.ms, "--", VisibleText::ofText(text));
+        port.add(record.ms, "--", VisibleText::ofText(text));
     };
 
     if (record.kind == LogRecord::Kind::Received) {
         port.received.add(record.ms, record.bytes, lines);
-        for (const auto& line : lines)
-            lineFormat.append(port.pending, line.ms, "RX", line.text);
+        port.addLines(lines);
         return;
     }
 
@@ -146,12 +191,11 @@ void SessionWriter::handle(const LogRecord& record)
         record.kind == LogRecord::Kind::Opened || record.kind == LogRecord::Kind::Returned ||
         record.kind == LogRecord::Kind::Lost || record.kind == LogRecord::Kind::QueueFull;
     port.received.flush(lines, ends);
-    for (const auto& line : lines)
-        lineFormat.append(port.pending, line.ms, "RX", line.text);
+    port.addLines(lines);
 
     switch (record.kind) {
     case LogRecord::Kind::Sent:
-        lineFormat.append(port.pending, record.ms, "TX", VisibleText::of(record.bytes));
+        port.add(record.ms, "TX", VisibleText::of(record.bytes));
         break;
     case LogRecord::Kind::Opened:
         event(QStringLiteral("opened %1").arg(record.text));
@@ -168,8 +212,15 @@ void SessionWriter::handle(const LogRecord& record)
     case LogRecord::Kind::Dropped:
         event(QStringLiteral("dropped %1 received bytes").arg(record.count));
         break;
+    case LogRecord::Kind::Discarded:
+        event(QStringLiteral("discarded at close: %1 not sent").arg(record.text));
+        break;
     case LogRecord::Kind::QueueFull:
-        event(QStringLiteral("log queue full: %1 entries not logged").arg(record.count));
+        countLost(record.index, record.count);
+        port.lossReason = QStringLiteral("the log queue was full");
+        event(QStringLiteral("log queue full: %1 lines (%2 bytes) not logged")
+                  .arg(record.count)
+                  .arg(record.byteCount));
         break;
     case LogRecord::Kind::Note:
         lineFormat.append(port.pending, record.ms, "--", record.bytes);
@@ -188,21 +239,44 @@ void SessionWriter::writePending(std::int64_t now, bool final)
                       now - port.received.lastArrivalMs() >= kIdleFlushMs)) {
             std::vector<ReceivedLines::Line> lines;
             port.received.flush(lines, final);
-            for (const auto& line : lines)
-                lineFormat.append(port.pending, line.ms, "RX", line.text);
+            port.addLines(lines);
         }
         if (!port.pending.isEmpty())
-            writePort(index, now);
+            writePort(index, now, final);
     }
 }
 
-void SessionWriter::writePort(int index, std::int64_t now)
+// Appends lines (noticeSize bytes of notices first) to the port's file. A file found removed
+// after the write (its directory deleted) took the lines into nothing: a new one is begun and
+// takes them again, after a line saying so.
+qsizetype SessionWriter::appendToFile(int index, QByteArray& lines, qsizetype& noticeSize)
+{
+    PortLog& port = *ports_[std::size_t(index)];
+    const qsizetype written = port.file->append(lines);
+    if (!port.file->wasRemoved())
+        return written;
+    port.file->close();
+    warn(QStringLiteral("session log of port %1: %2 was removed during the run; a new file is "
+                        "begun")
+             .arg(index + 1)
+             .arg(port.file->path()));
+    QByteArray notice;
+    lineFormat.append(notice, port.pendingFirstMs, "--",
+                      "log file removed during the run: a new one is begun");
+    lines.prepend(notice);
+    noticeSize += notice.size();
+    return port.file->append(lines);
+}
+
+void SessionWriter::writePort(int index, std::int64_t now, bool final)
 {
     PortLog& port = *ports_[std::size_t(index)];
     QByteArray lines;
     lines.swap(port.pending);
-    if (port.failing && now < port.retryAtMs) {
-        port.linesLost += std::uint64_t(lines.count('\n'));
+    if (port.failing && now < port.retryAtMs && !final) {
+        const auto lost = std::uint64_t(lines.count('\n'));
+        port.linesLost += lost;
+        countLost(index, lost);
         return;
     }
     if (!port.file) {
@@ -213,8 +287,9 @@ void SessionWriter::writePort(int index, std::int64_t now)
 
     qsizetype noticeSize = 0;
     if (port.failing) {
+        // Stamped as the first line it precedes, so that the times in the file never go back.
         QByteArray notice;
-        lineFormat.append(notice, now, "--",
+        lineFormat.append(notice, std::min(now, port.pendingFirstMs), "--",
                           VisibleText::ofText(QStringLiteral("log writing works again: %1 lines "
                                                              "not written (%2)")
                                                   .arg(port.linesLost)
@@ -223,8 +298,9 @@ void SessionWriter::writePort(int index, std::int64_t now)
         lines.prepend(notice);
     }
 
-    const qsizetype written = port.file->append(lines);
-    if (written >= noticeSize && port.failing) {
+    const bool wasFailing = port.failing;
+    const qsizetype written = appendToFile(index, lines, noticeSize);
+    if (written >= noticeSize && wasFailing) {
         port.failing = false;
         port.linesLost = 0;
     }
@@ -234,8 +310,10 @@ void SessionWriter::writePort(int index, std::int64_t now)
     const std::uint64_t lost =
         std::uint64_t(QByteArrayView(lines).sliced(std::max(written, noticeSize)).count('\n'));
     port.linesLost += lost;
+    countLost(index, lost);
     port.failing = true;
     port.failure = port.file->error();
+    port.lossReason = port.failure;
     port.retryAtMs = now + kRetryMs;
     if (!port.warned) {
         port.warned = true;
@@ -249,12 +327,18 @@ void SessionWriter::writePort(int index, std::int64_t now)
 void SessionWriter::writePendingReport()
 {
     std::optional<QByteArray> report;
+    std::uint64_t made = 0;
     {
         std::lock_guard lock(reportMutex_);
         report.swap(report_);
+        made = reportMade_;
     }
     if (!report)
         return;
+    std::lock_guard lock(reportFileMutex_);
+    if (made < reportOnDisk_)
+        return; // a newer one was written meanwhile
+    reportOnDisk_ = made;
     const QString error = writeFileAtomically(settings_.reportPath, *report);
     if (!error.isEmpty() && !reportWarned_) {
         reportWarned_ = true;

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -19,7 +20,10 @@
 // Each port's lines go to "<run>_portNN.log" in the log directory, created with the port's first
 // line. When a file cannot be written (disk full, directory unwritable), the port's lines are
 // counted and dropped, one warning per port goes to stderr, writing is tried again every second,
-// and once it works the file gets a line saying how many lines are missing and why.
+// and once it works the file gets a line saying how many lines are missing and why. Every line
+// lost, by the queue or by the disk, is counted per port for the run (linesLost()). A file
+// removed while in use (its directory deleted) is noticed at the next write: the directory is
+// made again and a new file begun, with the lines of that write and a line saying so.
 class SessionWriter {
 public:
     struct Settings {
@@ -38,15 +42,28 @@ public:
     SessionWriter& operator=(const SessionWriter&) = delete;
 
     bool logsToFiles() const { return !settings_.logDirectory.isEmpty(); }
+    bool writesReport() const { return !settings_.reportPath.isEmpty(); }
 
     // From the window thread. false: the queue was full and the record is counted as a gap.
     bool log(LogRecord&& record);
     // From the window thread: the report is written soon, replacing an older one not yet written.
     void writeReport(QByteArray csv);
 
-    // Writes everything handed over so far, ends unfinished lines, writes the last report given,
-    // forces the files to the disk and ends the thread. Nothing is accepted afterwards.
+    // Writes the report now, on the calling thread, and says what failed (empty: written). A
+    // report handed over earlier and not yet written is dropped.
+    QString writeReportNow(const QByteArray& csv);
+
+    // Writes everything handed over so far (a port whose disk failed is tried once more), ends
+    // unfinished lines, writes the last report given, forces the files to the disk and ends the
+    // thread. Nothing is accepted afterwards.
     void finish();
+
+    // The log lines of port index (0..15) lost so far: turned away by the full queue or not
+    // written to the disk. Any thread.
+    std::uint64_t linesLost(int index) const;
+    // After finish(): why lines of the port are missing or may be (the last failure), or empty
+    // when its log is whole.
+    QString lossReason(int index) const;
 
     // "<run>_port03.log": runs sort by time and, within a run, ports by number.
     static QString logFileName(const QString& runName, int portNumber);
@@ -63,7 +80,9 @@ private:
     void run();
     void handle(const LogRecord& record);
     void writePending(std::int64_t now, bool final);
-    void writePort(int index, std::int64_t now);
+    void writePort(int index, std::int64_t now, bool final);
+    qsizetype appendToFile(int index, QByteArray& lines, qsizetype& noticeSize);
+    void countLost(int index, std::uint64_t lines);
     void writePendingReport();
     void warn(const QString& text);
 
@@ -72,8 +91,14 @@ private:
     RecordQueue queue_;
     std::array<std::unique_ptr<PortLog>, RecordQueue::kPorts> ports_;
 
+    std::array<std::atomic<std::uint64_t>, RecordQueue::kPorts> linesLost_{};
+
     std::mutex reportMutex_;
     std::optional<QByteArray> report_;
+    std::uint64_t reportsMade_ = 0;  // reports handed over, numbered in the order made
+    std::uint64_t reportMade_ = 0;   // the number of report_
+    std::mutex reportFileMutex_;     // one writer of the report's files at a time
+    std::uint64_t reportOnDisk_ = 0; // the number of the last report written
     bool reportWarned_ = false;
 
     std::thread thread_;

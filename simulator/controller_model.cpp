@@ -4,7 +4,7 @@
 
 ControllerModel::ControllerModel(int channelCount, const std::vector<int>& relayChannels)
     : channels_(std::size_t(std::max(0, channelCount))), relays_(channels_.size(), false),
-      listed_(channels_.size(), false)
+      named_(channels_.size(), '\0')
 {
     for (int relay : relayChannels) {
         if (relay >= 0 && relay < channelCount)
@@ -64,25 +64,30 @@ void ControllerModel::apply(const Instruction& instruction, std::int64_t nowMs)
     case Kind::ListOthersKept:
         break;
     }
-    const bool othersOff = instruction.kind == Kind::ListOthersOff;
-    if (othersOff)
-        std::fill(listed_.begin(), listed_.end(), false);
+    // Each channel takes the letter of the last item that names it, and that letter is read
+    // against the channel's state from before the command: "1B,1Y" inverts the old state and
+    // "1A,1Z" keeps it. A dimming letter on a relay is ignored: it names the channel (a ZAVB
+    // list then keeps it) but does not override an earlier letter.
+    std::fill(named_.begin(), named_.end(), '\0');
     const std::uint32_t count = std::uint32_t(channels_.size());
     for (const ChannelSetting& setting : instruction.settings) {
         // Clipped to the channels that exist: "0-9999" costs 32 steps, not 10000.
         const std::uint32_t last = std::min(setting.last, count == 0 ? 0 : count - 1);
         for (std::uint32_t channel = setting.first; channel <= last && channel < count; ++channel) {
-            setChannel(channel, setting.pattern[(channel - setting.first) % setting.pattern.size()],
-                       nowMs);
-            if (othersOff)
-                listed_[channel] = true;
+            const char letter = setting.pattern[(channel - setting.first) % setting.pattern.size()];
+            char& named = named_[channel];
+            if (!relays_[channel] || !isDimmingLetter(letter))
+                named = letter;
+            else if (named == '\0')
+                named = 'Z';
         }
     }
-    if (othersOff) {
-        for (std::size_t i = 0; i < channels_.size(); ++i) {
-            if (!listed_[i] && channels_[i].letter != 'B')
-                setChannel(i, 'B', nowMs);
-        }
+    const bool othersOff = instruction.kind == Kind::ListOthersOff;
+    for (std::size_t i = 0; i < channels_.size(); ++i) {
+        if (named_[i] != '\0')
+            setChannel(i, named_[i], nowMs);
+        else if (othersOff && channels_[i].letter != 'B')
+            setChannel(i, 'B', nowMs);
     }
 }
 

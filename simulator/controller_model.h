@@ -37,7 +37,7 @@ private:
 
     std::vector<ChannelState> channels_;
     std::vector<bool> relays_;
-    std::vector<bool> listed_; // scratch: channels a list command named
+    std::vector<char> named_; // scratch: the letter a list command gives each channel, or 0
     ControllerTiming timing_;
     std::optional<std::uint16_t> boardAddress_;
     Instruction parsed_; // reused, so that a command allocates nothing once warmed up

@@ -7,7 +7,6 @@
 #include <QPainter>
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -19,11 +18,6 @@ constexpr int kLampPitch = 12;
 constexpr int kLamp = 9;
 constexpr int kInfoWidth = 190;
 constexpr int kMaxLampsPerRow = 64; // wider controllers are shown up to here
-
-bool moves(char letter)
-{
-    return std::strchr("CDEFGOPQNLJhi", letter) != nullptr;
-}
 
 QColor lampColour(int level)
 {
@@ -60,17 +54,15 @@ QSize LampPanel::sizeHint() const
             2 * kMargin + kHeader + int(ports_.size()) * kRowHeight};
 }
 
-bool LampPanel::anythingMoves() const
+void LampPanel::lampLevels(std::int64_t nowMs, std::vector<int>& levels) const
 {
+    levels.clear();
     for (const SimulatedPort* port : ports_) {
         const ControllerModel& model = port->controller().model();
         const int shown = std::min(model.channelCount(), kMaxLampsPerRow);
-        for (int i = 0; i < shown; ++i) {
-            if (moves(model.channel(i).letter))
-                return true;
-        }
+        for (int i = 0; i < shown; ++i)
+            levels.push_back(channelLevel(model.channel(i), model.timing(), nowMs));
     }
-    return false;
 }
 
 void LampPanel::frame()
@@ -80,7 +72,11 @@ void LampPanel::frame()
         changed = changed || ports_[i]->controller().revision() != drawnRevisions_[i] ||
                   ports_[i]->isPresent() != drawnPresence_[i];
     }
-    if (changed || anythingMoves())
+    if (!changed) {
+        lampLevels(simulatorNowMs(), levels_);
+        changed = levels_ != drawnLevels_;
+    }
+    if (changed)
         update(); // Qt folds any number of these into one paint
 }
 
@@ -89,6 +85,7 @@ void LampPanel::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const std::int64_t now = simulatorNowMs();
+    lampLevels(now, drawnLevels_);
     const int lampsLeft = kMargin + kLabelWidth;
     const int lamps = std::min(channels_, kMaxLampsPerRow);
     const int infoLeft = lampsLeft + lamps * kLampPitch + 8;
@@ -103,6 +100,7 @@ void LampPanel::paintEvent(QPaintEvent*)
     painter.drawText(infoLeft, kMargin + kHeader - 5,
                      QStringLiteral("last command · ok / rejected"));
 
+    std::size_t level = 0;
     for (std::size_t row = 0; row < ports_.size(); ++row) {
         const SimulatedPort& port = *ports_[row];
         const SimulatedController& controller = port.controller();
@@ -127,7 +125,7 @@ void LampPanel::paintEvent(QPaintEvent*)
         for (int i = 0; i < shown; ++i) {
             const ChannelState& channel = model.channel(i);
             const QRect lamp(lampsLeft + i * kLampPitch, middle - kLamp / 2, kLamp, kLamp);
-            painter.setBrush(lampColour(channelLevel(channel, model.timing(), now)));
+            painter.setBrush(lampColour(drawnLevels_[level++]));
             // j and k: dimmed by an amount the language leaves open, marked with a dashed rim.
             painter.setPen(channel.letter == 'j' || channel.letter == 'k'
                                ? QPen(QColor(255, 255, 255), 1, Qt::DashLine)

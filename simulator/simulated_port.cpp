@@ -1,5 +1,7 @@
 #include "simulator/simulated_port.h"
 
+#include "simulator/device_opens.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
@@ -11,7 +13,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -70,11 +71,11 @@ bool SimulatedPort::open()
         return fail("fcntl O_NONBLOCK");
     if (::fcntl(master_, F_SETFD, FD_CLOEXEC) != 0)
         return fail("fcntl FD_CLOEXEC");
-    opens_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (opens_ < 0)
-        return fail("inotify_init1");
-    if (::inotify_add_watch(opens_, name, IN_OPEN) < 0)
-        return fail("inotify_add_watch");
+    if (!opens_)
+        opens_ = DeviceOpens::forThisThread();
+    openWatch_ = opens_->watch(QFile::decodeName(name), [this] { watchForClient(); });
+    if (openWatch_ == 0)
+        return fail("watching the device's opens");
     devicePath_ = QFile::decodeName(name);
 
     if (!linkPath_.isEmpty()) {
@@ -93,9 +94,6 @@ bool SimulatedPort::open()
     notifier_ = std::make_unique<QSocketNotifier>(master_, QSocketNotifier::Read);
     notifier_->setEnabled(false); // until a client opens the line
     connect(notifier_.get(), &QSocketNotifier::activated, this, &SimulatedPort::readLine);
-    opensNotifier_ = std::make_unique<QSocketNotifier>(opens_, QSocketNotifier::Read);
-    connect(opensNotifier_.get(), &QSocketNotifier::activated, this,
-            &SimulatedPort::watchForClient);
     error_.clear();
     return true;
 }
@@ -103,13 +101,13 @@ bool SimulatedPort::open()
 void SimulatedPort::closeDevice()
 {
     notifier_.reset();
-    opensNotifier_.reset();
     client_ = false;
-    for (int* fd : {&master_, &opens_}) {
-        if (*fd >= 0)
-            ::close(*fd);
-        *fd = -1;
-    }
+    if (openWatch_ != 0)
+        opens_->unwatch(openWatch_);
+    openWatch_ = 0;
+    if (master_ >= 0)
+        ::close(master_);
+    master_ = -1;
 }
 
 void SimulatedPort::vanish()
@@ -135,12 +133,7 @@ bool SimulatedPort::clientOnLine() const
 
 void SimulatedPort::watchForClient()
 {
-    // The device's opens only wake us: whether a client is on the line is the line's to say.
-    char events[4096];
-    while (::read(opens_, events, sizeof events) > 0) {
-    }
-    if (errno != EAGAIN && errno != EINTR)
-        qWarning("port %d: reading the device's opens: %s", number_, std::strerror(errno));
+    // An open is only news to look: whether a client is on the line is the line's to say.
     client_ = notifier_ && clientOnLine();
     if (client_)
         notifier_->setEnabled(true);

@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 
+class DeviceOpens;
 class QSocketNotifier;
 
 // The simulator's clock in milliseconds (monotonic); controllers and lamps share it.
@@ -72,12 +73,12 @@ private:
     QString linkPath_;
     int replyDelayMs_;
     int master_ = -1;
-    int opens_ = -1; // inotify: the device's opens wake us while no client has the line
+    std::shared_ptr<DeviceOpens> opens_;
+    int openWatch_ = 0; // the device's opens wake us while no client has the line
     bool client_ = false;
     QString devicePath_;
     QString error_;
     std::unique_ptr<QSocketNotifier> notifier_;
-    std::unique_ptr<QSocketNotifier> opensNotifier_;
     std::deque<Delayed> delayed_;
     qsizetype delayedBytes_ = 0;
     QTimer delayTimer_;

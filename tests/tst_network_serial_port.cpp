@@ -35,7 +35,8 @@ public:
     }
     void portEvent(int index, Event event, const QString& detail) override
     {
-        static const char* const names[] = {"Opened", "InUse", "Lost", "Returned", "Dropped"};
+        static const char* const names[] = {"Opened",   "InUse",   "Lost",
+                                            "Returned", "Dropped", "Discarded"};
         log << QStringLiteral("%1 %2 %3").arg(index).arg(names[int(event)], detail);
     }
     QStringList log;

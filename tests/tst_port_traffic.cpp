@@ -22,7 +22,8 @@ struct Recorder : PortObserver {
     void bytesReceived(int index, const QByteArray& bytes) override { received[index] += bytes; }
     void portEvent(int index, Event event, const QString& detail) override
     {
-        static const char* const names[] = {"Opened", "InUse", "Lost", "Returned", "Dropped"};
+        static const char* const names[] = {"Opened",   "InUse",   "Lost",
+                                            "Returned", "Dropped", "Discarded"};
         events.append(QStringLiteral("%1 %2 %3").arg(index).arg(names[int(event)], detail));
     }
 };
@@ -41,6 +42,7 @@ class TestPortTraffic : public QObject {
 private slots:
     void aBroadcastCountsOneCommandOnEachOpenPort();
     void aBurstBeyondWhatTheDeviceTakesArrivesWholeAndInOrder();
+    void aCloseCountsWhatReachedTheFarEndAndReportsTheRest();
     void receivedBytesAreCountedAndToldRawAsTheyArrive();
     void openingInUseLossAndReturnAreToldOnceEach();
 };
@@ -118,6 +120,38 @@ void TestPortTraffic::aBurstBeyondWhatTheDeviceTakesArrivesWholeAndInOrder()
     QTRY_COMPARE(bank.port(0).pendingOutput(), 0);
     QCOMPARE(bank.port(0).counters().commandsSent, 40u);
     QCOMPARE(bank.port(0).counters().bytesSent, std::uint64_t(expected.size()));
+}
+
+// The program ends in the middle of a burst the far end has not read: what the close throws
+// away is one Discarded event with its size, and only the commands the far end gets are counted
+// and told as sent.
+void TestPortTraffic::aCloseCountsWhatReachedTheFarEndAndReportsTheRest()
+{
+    PtyPeer one;
+    ExplicitPortDirectory directory({{1, one.linkPath()}});
+    PortBank bank(directory);
+    Recorder recorder;
+    bank.addObserver(&recorder);
+    QuietView view;
+    runOpeningPass(bank, view);
+    for (int n = 0; n < 60; ++n)
+        sendToAllPorts(bank, QStringLiteral("%1:").arg(n, 4, 10, QLatin1Char('0')) +
+                                 QString(995, QLatin1Char('a' + n % 26)));
+    QVERIFY(bank.port(0).pendingOutput() > 0);
+    bank.shutDown();
+
+    QByteArray arrived;
+    for (QByteArray more; !(more = one.readAvailable(1000)).isEmpty();)
+        arrived += more;
+    const int whole = int(arrived.size() / 1000);
+    QVERIFY2(whole < 60, "nothing was left to discard");
+    QCOMPARE(bank.port(0).counters().commandsSent, std::uint64_t(whole));
+    QCOMPARE(bank.port(0).counters().bytesSent, std::uint64_t(whole) * 1000);
+    QCOMPARE(recorder.sent.size(), whole);
+    QCOMPARE(recorder.sent.last().second, arrived.mid((whole - 1) * 1000, 1000));
+    QCOMPARE(recorder.events.last(), QStringLiteral("0 Discarded %1 bytes of %2 commands")
+                                         .arg(60000 - arrived.size())
+                                         .arg(60 - whole));
 }
 
 void TestPortTraffic::receivedBytesAreCountedAndToldRawAsTheyArrive()

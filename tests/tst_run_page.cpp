@@ -91,7 +91,7 @@ void TestRunPage::worstCaseSizeDoesNotGrowWithTheRun()
         record.end();
         for (int i = 0; i < RunRecord::kPorts; ++i)
             rows[std::size_t(i)].verdict.judged = true;
-        const QByteArray page = runPageHtml(record, {longest, now, false, runReportCsv(rows)});
+        const QByteArray page = runPageHtml(record, {longest, now, false, runReportCsv(rows, now)});
         const Parsed parsed = parse(page);
         QCOMPARE(parsed.elements.filter(QStringLiteral("ERROR")), QStringList());
         // Every port: two labels and 32 columns of three marks each.
@@ -169,7 +169,7 @@ void TestRunPage::textFromOutsideStaysText()
     record.end();
     ReportRows rows;
     rows[0].device = hostile;
-    const QByteArray page = runPageHtml(record, {hostile, now, true, runReportCsv(rows)});
+    const QByteArray page = runPageHtml(record, {hostile, now, true, runReportCsv(rows, now)});
     const QByteArray junit = junitXml(record, true);
 
     for (const QByteArray& file : {page, junit}) {

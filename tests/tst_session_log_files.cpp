@@ -3,6 +3,7 @@
 // while (read-only directory, file-size limit, full disk) while the bench goes on.
 #include "session_log/atomic_file.h"
 #include "session_log/log_file.h"
+#include "session_log/output_paths.h"
 #include "session_log/session_writer.h"
 
 #include <QtTest>
@@ -87,6 +88,8 @@ private slots:
     void unwritableForAWhile_data();
     void unwritableForAWhile();
     void atomicReport();
+    void removedFolderIsMadeAgain();
+    void runsOfOneSecondGetNamesOfTheirOwn();
 };
 
 void TestSessionLogFiles::initTestCase()
@@ -194,46 +197,68 @@ void TestSessionLogFiles::rotation()
     QCOMPARE(contentsOf(path + ".1"), QByteArray("after\n"));
 }
 
+// Two ports flood the queue: each of them gets a counted gap (lines and bytes), and a quiet port
+// in between loses nothing, as every port has a share of the queue of its own.
 void TestSessionLogFiles::fullQueueLeavesCountedGap()
 {
     QTemporaryDir dir;
     SessionWriter::Settings settings;
     settings.logDirectory = dir.path();
     settings.runName = QStringLiteral("run");
-    settings.queueLimit = 4000;
-    int accepted = 0;
-    int turnedAway = 0;
+    settings.queueLimit = 16 * 4000;
+    int accepted[2] = {0, 0};
+    int turnedAway[2] = {0, 0};
+    qint64 bytesTurnedAway[2] = {0, 0};
+    int quietSent = 0;
     {
         SessionWriter writer(settings);
         for (int i = 0; i < 2000; ++i) {
-            const bool taken =
-                writer.log(record(kT0 + i, 1, LogRecord::Kind::Sent, QByteArray::number(i)));
-            (taken ? accepted : turnedAway) += 1;
+            for (int port : {0, 1}) {
+                const QByteArray command = QByteArray::number(i);
+                const bool taken =
+                    writer.log(record(kT0 + i, port + 1, LogRecord::Kind::Sent, command));
+                (taken ? accepted[port] : turnedAway[port]) += 1;
+                bytesTurnedAway[port] += taken ? 0 : command.size();
+            }
+            if (i % 50 == 0) {
+                QVERIFY(writer.log(record(kT0 + i, 5, LogRecord::Kind::Sent, "quiet")));
+                ++quietSent;
+            }
         }
         writer.finish();
+        QCOMPARE(writer.linesLost(1) + writer.linesLost(2),
+                 std::uint64_t(turnedAway[0] + turnedAway[1]));
+        QCOMPARE(writer.linesLost(5), 0u);
     }
-    QVERIFY(turnedAway > 0);
-    const QList<QByteArray> lines = contentsOf(dir.filePath("run_port02.log")).split('\n');
-    int tx = 0;
-    int gaps = 0;
-    QRegularExpression gap(" -- log queue full: (\\d+) entries not logged$");
-    int previous = -1;
-    for (const QByteArray& line : lines) {
-        if (line.isEmpty())
-            continue;
-        const auto match = gap.match(QString::fromUtf8(line));
-        if (match.hasMatch()) {
-            gaps += match.captured(1).toInt();
-            continue;
+    QCOMPARE(contentsOf(dir.filePath("run_port06.log")).count(" TX quiet\n"), quietSent);
+    for (int port : {0, 1}) {
+        QVERIFY(turnedAway[port] > 0);
+        const QList<QByteArray> lines =
+            contentsOf(dir.filePath(QStringLiteral("run_port0%1.log").arg(port + 2))).split('\n');
+        int tx = 0;
+        int gapLines = 0;
+        qint64 gapBytes = 0;
+        QRegularExpression gap(" -- log queue full: (\\d+) lines \\((\\d+) bytes\\) not logged$");
+        int previous = -1;
+        for (const QByteArray& line : lines) {
+            if (line.isEmpty())
+                continue;
+            const auto match = gap.match(QString::fromUtf8(line));
+            if (match.hasMatch()) {
+                gapLines += match.captured(1).toInt();
+                gapBytes += match.captured(2).toLongLong();
+                continue;
+            }
+            QVERIFY2(line.contains(" TX "), line.constData());
+            const int number = line.mid(line.indexOf(" TX ") + 4).toInt();
+            QVERIFY2(number > previous, line.constData()); // in the order sent
+            previous = number;
+            ++tx;
         }
-        QVERIFY2(line.contains(" TX "), line.constData());
-        const int number = line.mid(line.indexOf(" TX ") + 4).toInt();
-        QVERIFY2(number > previous, line.constData()); // in the order sent
-        previous = number;
-        ++tx;
+        QCOMPARE(tx, accepted[port]);
+        QCOMPARE(gapLines, turnedAway[port]);
+        QCOMPARE(gapBytes, bytesTurnedAway[port]);
     }
-    QCOMPARE(tx, accepted);
-    QCOMPARE(gaps, turnedAway);
 }
 
 // How a log directory stops taking lines, and how it takes them again.
@@ -355,12 +380,18 @@ void TestSessionLogFiles::unwritableForAWhile()
 
     outage.end(dir);
     QTRY_VERIFY_WITH_TIMEOUT((sendToBoth(), QTest::qWait(50),
-                              contentsOf(dir + "/run_port02.log").contains("works again")),
+                              contentsOf(dir + "/run_port01.log").contains("works again") &&
+                                  contentsOf(dir + "/run_port02.log").contains("works again")),
                              10000);
+    // A second outage, still going on at the end: its lines are counted too.
+    QVERIFY(outage.start(dir));
+    for (int i = 0; i < 100; ++i)
+        sendToBoth();
     writer.finish();
     QCOMPARE(warnings.all().size(), 2);
 
-    for (const QString name : {"run_port01.log", "run_port02.log"}) {
+    for (int index : {0, 1}) {
+        const QString name = QStringLiteral("run_port0%1.log").arg(index + 1);
         const QByteArray log = contentsOf(dir + "/" + name);
         QVERIFY(log.endsWith('\n'));
         const QList<QByteArray> lines = log.chopped(1).split('\n');
@@ -368,9 +399,12 @@ void TestSessionLogFiles::unwritableForAWhile()
             "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} (TX :::ZAVB\\d+\\.{40}|-- .*)$");
         qint64 lost = -1;
         int written = 0;
+        QByteArray previousTime;
         for (const QByteArray& line : lines) {
-            // Every line whole, none cut by the failure.
+            // Every line whole, none cut by the failure, and time never goes back.
             QVERIFY2(shape.match(QString::fromUtf8(line)).hasMatch(), line.constData());
+            QVERIFY2(line.left(23) >= previousTime, line.constData());
+            previousTime = line.left(23);
             const QRegularExpression notice(
                 " -- log writing works again: (\\d+) lines not written \\((.*)\\)$");
             const auto match = notice.match(QString::fromUtf8(line));
@@ -384,8 +418,9 @@ void TestSessionLogFiles::unwritableForAWhile()
         }
         QVERIFY2(lost > 0, log.right(500).constData());
         // Without rotation the file holds every line: written and lost add up to all sent.
+        QVERIFY(qint64(writer.linesLost(index)) > lost);
         if (!QFile::exists(dir + "/" + name + ".1"))
-            QCOMPARE(written + lost, qint64(sent));
+            QCOMPARE(written + qint64(writer.linesLost(index)), qint64(sent));
     }
 }
 
@@ -405,6 +440,58 @@ void TestSessionLogFiles::atomicReport()
     const QString error = writeFileAtomically(dir.filePath("missing/report.csv"), "x");
     QVERIFY2(error.contains("No such file or directory"), qPrintable(error));
     QVERIFY(!QFile::exists(dir.filePath("missing")));
+}
+
+// The log folder is deleted during the run: the next write notices, makes it again and goes on in
+// a new file, which says so and holds every line logged since.
+void TestSessionLogFiles::removedFolderIsMadeAgain()
+{
+    QTemporaryDir top;
+    const QString dir = top.filePath("logs");
+    QVERIFY(QDir().mkpath(dir));
+    Warnings warnings;
+    SessionWriter::Settings settings;
+    settings.logDirectory = dir;
+    settings.runName = QStringLiteral("run");
+    SessionWriter writer(settings, warnings.sink());
+    const QString path = dir + "/run_port01.log";
+    writer.log(record(kT0, 0, LogRecord::Kind::Sent, "before"));
+    QTRY_VERIFY(contentsOf(path).contains(" TX before\n"));
+
+    QVERIFY(QDir(dir).removeRecursively());
+    for (int i = 0; i < 5; ++i)
+        writer.log(record(kT0 + 1 + i, 0, LogRecord::Kind::Sent, "after" + QByteArray::number(i)));
+    QTRY_VERIFY_WITH_TIMEOUT(contentsOf(path).contains(" TX after4\n"), 5000);
+    writer.finish();
+    const QByteArray log = contentsOf(path);
+    QVERIFY2(log.startsWith("2026-12-07 09:30:00.001 -- log file removed during the run: a new one "
+                            "is begun\n"),
+             log.constData());
+    for (int i = 0; i < 5; ++i)
+        QVERIFY2(log.contains(" TX after" + QByteArray::number(i) + "\n"), log.constData());
+    QCOMPARE(warnings.all().size(), 1);
+    QVERIFY2(warnings.all()[0].contains("port 1") && warnings.all()[0].contains("removed"),
+             qPrintable(warnings.all()[0]));
+    QCOMPARE(writer.linesLost(0), 0u);
+}
+
+// Two runs started in the same second into one folder never share a file: the second gets a
+// name of its own, and so does a run after one that left files of that second behind.
+void TestSessionLogFiles::runsOfOneSecondGetNamesOfTheirOwn()
+{
+    QTemporaryDir dir;
+    const QString second = QStringLiteral("2026-12-07T09-30-00");
+    QString firstClaim, secondClaim, thirdClaim;
+    QCOMPARE(claimRunName(dir.path(), second, firstClaim), second);
+    QCOMPARE(claimRunName(dir.path(), second, secondClaim), second + "b");
+    QVERIFY(firstClaim != secondClaim && QFile::exists(firstClaim) && QFile::exists(secondClaim));
+    // The first run ends (its claim goes), its files stay.
+    QFile file(dir.filePath(second + "_port01.log"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(QFile::remove(firstClaim));
+    QCOMPARE(claimRunName(dir.path(), second, thirdClaim), second + "c");
+    // No file of this run sorts before the files of the runs before it.
+    QVERIFY(SessionWriter::logFileName(second, 16) < SessionWriter::logFileName(second + "b", 1));
 }
 
 QTEST_GUILESS_MAIN(TestSessionLogFiles)

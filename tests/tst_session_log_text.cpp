@@ -229,20 +229,23 @@ void TestSessionLogText::report()
     rows[0] =
         ReportRow{"/dev/ttyUSB0", "open", PortCounters{12, 120, 4000, 16, 1, 1, 1796607000123}};
     rows[3] = ReportRow{"/tmp/a,\"b\"", "in_use", PortCounters{}};
-    rows[15] = ReportRow{"/dev/ttyS0", "absent", PortCounters{}};
+    rows[15] = ReportRow{"/dev/ttyS0", "absent", PortCounters{}, 258539};
     rows[0].verdict = VerdictColumns{true, 12, 1, 2, 1500, 12000, 20049, false};
     rows[15].verdict = VerdictColumns{true, 3, 0, 0, -1, -1, -1, true};
-    const QList<QByteArray> lines = runReportCsv(rows).split('\n');
+    const QList<QByteArray> lines = runReportCsv(rows, 1796607010456).split('\n');
     QCOMPARE(lines.size(), 18);
     QCOMPARE(lines[0], QByteArray("port,device,status,commands_sent,bytes_sent,bytes_received,"
-                                  "bytes_dropped,losses,returns,last_received,checks,missed,"
-                                  "differed,answer_ms_p50,answer_ms_p99,answer_ms_max,verdict"));
-    QCOMPARE(lines[1], QByteArray("1,/dev/ttyUSB0,open,12,120,4000,16,1,1,2026-12-07 "
-                                  "09:30:00.123,12,1,2,1.5,12.0,20.0,fail"));
-    QCOMPARE(lines[2], QByteArray("2,,,0,0,0,0,0,0,,,,,,,,"));
-    QCOMPARE(lines[4], QByteArray("4,\"/tmp/a,\"\"b\"\"\",in_use,0,0,0,0,0,0,,,,,,,,"));
+                                  "bytes_dropped,losses,returns,last_received,log_lines_lost,"
+                                  "written_at,checks,missed,differed,answer_ms_p50,answer_ms_p99,"
+                                  "answer_ms_max,verdict"));
+    QCOMPARE(lines[1], QByteArray("1,/dev/ttyUSB0,open,12,120,4000,16,1,1,2026-12-07 09:30:00.123,"
+                                  "0,2026-12-07 09:30:10.456+08:00,12,1,2,1.5,12.0,20.0,fail"));
+    QCOMPARE(lines[2], QByteArray("2,,,0,0,0,0,0,0,,0,2026-12-07 09:30:10.456+08:00,,,,,,,"));
+    QCOMPARE(lines[4], QByteArray("4,\"/tmp/a,\"\"b\"\"\",in_use,0,0,0,0,0,0,,0,"
+                                  "2026-12-07 09:30:10.456+08:00,,,,,,,"));
     // Bound, checked, never answered: no answer times.
-    QCOMPARE(lines[16], QByteArray("16,/dev/ttyS0,absent,0,0,0,0,0,0,,3,0,0,,,,pass"));
+    QCOMPARE(lines[16], QByteArray("16,/dev/ttyS0,absent,0,0,0,0,0,0,,258539,"
+                                   "2026-12-07 09:30:10.456+08:00,3,0,0,,,,pass"));
     QCOMPARE(lines[17], QByteArray()); // the last row ends its line
 }
 

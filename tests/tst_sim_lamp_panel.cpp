@@ -1,5 +1,6 @@
 // The lamp window keeps up with a flood of commands by drawing at most once per frame, and
 // draws nothing while nothing changes or moves.
+#include "simulator/controller_timing.h"
 #include "simulator/lamp_panel.h"
 #include "simulator/simulated_port.h"
 
@@ -18,11 +19,17 @@ class CountingPanel : public LampPanel {
 public:
     using LampPanel::LampPanel;
     int paints = 0;
+    const SimulatedPort* watched = nullptr;
+    QList<int> watchedLevels; // the first lamp of the watched port at every paint
 
 protected:
     void paintEvent(QPaintEvent* event) override
     {
         ++paints;
+        if (watched) {
+            const ControllerModel& model = watched->controller().model();
+            watchedLevels.append(channelLevel(model.channel(0), model.timing(), simulatorNowMs()));
+        }
         LampPanel::paintEvent(event);
     }
 };
@@ -89,9 +96,17 @@ void TestSimLampPanel::drawsAtMostOncePerFrameAndOnlyWhenNeeded()
     const int settled = panel.paints;
     QTest::qWait(10 * LampPanel::kFrameMs);
     QCOMPARE(panel.paints, settled);
-    // A flashing lamp is drawn again and again without any command.
-    QCOMPARE(::write(devices[1], ":::ZAVZ0C.", 10), 10);
-    QTRY_VERIFY_WITH_TIMEOUT(panel.paints > settled + 5, 5000);
+    // A flashing lamp is drawn again and again without any command, each time it turns and
+    // only then (here every 100 ms).
+    panel.watched = ports[1].get();
+    QCOMPARE(::write(devices[1], ":::STA10.:::ZAVZ0C.", 19), 19);
+    QTRY_COMPARE_WITH_TIMEOUT(ports[1]->controller().lastCommand(), QByteArray("ZAVZ0C"), 5000);
+    const qsizetype from = panel.watchedLevels.size();
+    QTRY_VERIFY_WITH_TIMEOUT(panel.watchedLevels.size() >= from + 6, 10000);
+    for (qsizetype i = from + 1; i < panel.watchedLevels.size(); ++i)
+        QVERIFY2(
+            panel.watchedLevels[i] != panel.watchedLevels[i - 1],
+            qPrintable(QStringLiteral("paint %1 shows the same lamp as the one before").arg(i)));
 
     for (int fd : devices)
         ::close(fd);

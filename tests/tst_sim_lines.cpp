@@ -35,18 +35,6 @@ struct Simulator {
         process.terminate();
         process.waitForFinished(5000);
     }
-    // Waits for the controllers' lines on standard output.
-    bool started(int controllers)
-    {
-        QByteArray printed;
-        QElapsedTimer clock;
-        clock.start();
-        while (printed.count('\n') < controllers && clock.elapsed() < 10000) {
-            process.waitForReadyRead(100);
-            printed += process.readAllStandardOutput();
-        }
-        return printed.count('\n') == controllers;
-    }
     QString link(int number) const { return folder.filePath(QStringLiteral("port%1").arg(number)); }
 
     QTemporaryDir folder;
@@ -126,7 +114,9 @@ void TestSimLines::faultsActOnTheFaultyControllersOnly()
                          QStringLiteral("--reply-delay"), QStringLiteral("60000"),
                          QStringLiteral("--vanish"), QStringLiteral("0.5"),
                          QStringLiteral("--faulty"), QStringLiteral("2-3")});
-    QVERIFY(simulator.started(3));
+    QByteArray printed; // the controllers' lines
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (printed += simulator.process.readAllStandardOutput()).count('\n') == 3, 10000);
     // Controller 1 neither drops nor delays.
     {
         const Client client(simulator.link(1));

@@ -119,6 +119,17 @@ void TestSimParser::commandsSetTheirChannels_data()
         << QByteArray(":::ZAVC.") << QByteArray(":::ZAVB2Z,4.") << "BBCBA" + repeated("B", 27);
     QTest::newRow("later items win")
         << QByteArray() << QByteArray(":::ZAVB0-3,2B.") << "AABA" + repeated("B", 28);
+    QTest::newRow("Y in a B list inverts on")
+        << QByteArray(":::ZAVA.") << QByteArray(":::ZAVB5Y.") << allB;
+    QTest::newRow("Y in a B list inverts off")
+        << QByteArray() << QByteArray(":::ZAVB5Y.") << "BBBBBA" + repeated("B", 26);
+    // Named twice: Y and Z read the state from before the command, not the earlier item's.
+    QTest::newRow("B then Y inverts the old on")
+        << QByteArray(":::ZAVA.") << QByteArray(":::ZAVB1B,1Y.") << allB;
+    QTest::newRow("A then Z keeps the old off")
+        << QByteArray() << QByteArray(":::ZAVB1A,1Z.") << allB;
+    QTest::newRow("block fill from channel 1")
+        << QByteArray() << QByteArray(":::ZAVB1-9(EFG).") << "BEFGEFGEFG" + repeated("B", 22);
     QTest::newRow("channels beyond the last ignored")
         << QByteArray() << QByteArray(":::ZAVZ31AA,40-65535C.") << repeated("B", 31) + "A";
     QTest::newRow("empty Z list changes nothing")

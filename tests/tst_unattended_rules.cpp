@@ -179,6 +179,8 @@ void TestUnattendedRules::verdictLinesAndExitStatus()
     QCOMPARE(verdictLine(3, record.port(2)), QByteArray()); // nothing bound: not judged
     QVERIFY(verdictText(record).endsWith(
         "\nsummary: 1 of 3 bound ports passed, 2 failed: 2, 5; 1 checks\n"));
+    // A failed port's 1 hides the 3 of lost evidence: the summary still says it.
+    QVERIFY(verdictText(record, false).endsWith("; 1 checks; evidence incomplete\n"));
     QVERIFY(anyPortFailed(record));
     const VerdictColumns columns = verdictColumns(record.port(1));
     QCOMPARE(columns.checks, 2u);

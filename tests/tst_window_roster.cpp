@@ -10,6 +10,8 @@
 #include "port_bank/explicit_port_directory.h"
 
 #include <QFontInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QtTest>
 
 class TestWindowRoster : public QObject {
@@ -88,7 +90,19 @@ void TestWindowRoster::controlsStartWithTheirDesignTimeValues()
         QCOMPARE(f.Command1[i]->text(), QString::fromUtf16(presets[i][0]));
         QCOMPARE(f.Text1[i]->text(), QString::fromUtf16(presets[i][1]));
     }
-    QVERIFY(f.windowTitle().startsWith(QStringLiteral("Lightbench ")));
+    // The title, the kind of controllers served and the build tag: the version, and the commit
+    // when built from a git checkout (as this test's sources are, when git can say so).
+    const QString title = f.windowTitle();
+    const QRegularExpression caption(QStringLiteral(
+        "^Lightbench 灯光和继电器控制器 [0-9]+\\.[0-9]+\\.[0-9]+(-g([0-9a-f]{12}))?(-dirty)?$"));
+    const QRegularExpressionMatch parts = caption.match(title);
+    QVERIFY2(parts.hasMatch(), qPrintable(title));
+    QProcess git;
+    git.start(QStringLiteral("git"),
+              {QStringLiteral("-C"), qEnvironmentVariable("LIGHTBENCH_TEST_DATA"),
+               QStringLiteral("rev-parse"), QStringLiteral("--short=12"), QStringLiteral("HEAD")});
+    if (git.waitForFinished(10000) && git.exitCode() == 0)
+        QCOMPARE(parts.captured(2), QString::fromLatin1(git.readAllStandardOutput().trimmed()));
     QVERIFY(!f.windowIcon().isNull());
 }
 

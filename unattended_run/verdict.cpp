@@ -71,7 +71,7 @@ QByteArray verdictLine(int portNumber, const PortRunRecord& port)
     return line;
 }
 
-QByteArray verdictText(const RunRecord& record)
+QByteArray verdictText(const RunRecord& record, bool evidenceComplete)
 {
     QByteArray text;
     int bound = 0;
@@ -92,6 +92,7 @@ QByteArray verdictText(const RunRecord& record)
     text += "summary: " + QByteArray::number(bound - int(failed.size())) + " of " +
             QByteArray::number(bound) + " bound ports passed, " +
             QByteArray::number(failed.size()) + " failed" + failedList + "; " +
-            QByteArray::number(qulonglong(record.checksRun())) + " checks\n";
+            QByteArray::number(qulonglong(record.checksRun())) + " checks" +
+            (evidenceComplete ? "" : "; evidence incomplete") + '\n';
     return text;
 }

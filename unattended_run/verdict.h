@@ -27,5 +27,6 @@ void fillVerdictColumns(ReportRows& rows, const RunRecord& record);
 // "port 7 /dev/pts/4 fail: missed 2, differed 1; first at 2026-12-07 21:40:05.123" or
 // "port 3 /dev/pts/9 pass"; empty for a port that is not judged.
 QByteArray verdictLine(int portNumber, const PortRunRecord& port);
-// One line per judged port, then "summary: 15 of 16 bound ports passed, 1 failed: 7; 120 checks".
-QByteArray verdictText(const RunRecord& record);
+// One line per judged port, then "summary: 15 of 16 bound ports passed, 1 failed: 7; 120 checks",
+// ending in "; evidence incomplete" when session log lines or the last report were lost.
+QByteArray verdictText(const RunRecord& record, bool evidenceComplete = true);
