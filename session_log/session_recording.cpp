@@ -48,6 +48,7 @@ SessionRecording::SessionRecording(PortBank& bank, const Options& options, std::
             claimRunName(options.logDirectory, SessionWriter::runNameAt(startMs), claimFile_);
     settings.runName = runName_;
     settings.reportPath = options.reportFile;
+    settings.gap = options.logGap;
     writer_ = std::make_unique<SessionWriter>(settings);
     recorder_ = std::make_unique<SessionRecorder>(*writer_, [&bank, verdicts = options.verdicts] {
         ReportRows rows = reportRows(bank);

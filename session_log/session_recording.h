@@ -24,6 +24,8 @@ public:
         QString reportFile; // empty: no run report
         // Fills each row's verdict columns as they stand now; none: they stay empty.
         std::function<void(ReportRows&)> verdicts{};
+        // Told of each run of lost log lines, on the log writer's thread (SessionWriter).
+        std::function<void(int, std::int64_t, std::int64_t, std::uint64_t)> logGap{};
     };
 
     // startMs: the run's start on the wall clock; it names the log files (with a letter added
