@@ -135,6 +135,16 @@ int main(int argc, char* argv[])
         std::signal(SIGXFSZ, SIG_IGN);
         SessionRecording::Options options{line.logDirectory, line.logLimit, line.reportFile, {}};
         options.verdicts = [&run](ReportRows& rows) { fillVerdictColumns(rows, run.record()); };
+        // Gaps come from the writer's thread and reach the record on this one.
+        options.logGap = [&run](int index, std::int64_t fromMs, std::int64_t toMs,
+                                std::uint64_t lines) {
+            QMetaObject::invokeMethod(
+                &run,
+                [&run, index, fromMs, toMs, lines] {
+                    run.record().logGap(index, fromMs, toMs, lines);
+                },
+                Qt::QueuedConnection);
+        };
         recording = std::make_unique<SessionRecording>(window.portBank(), options, wallClockMs());
         run.setNote([&recording](int index, const QString& text) { recording->note(index, text); });
     }
@@ -174,6 +184,8 @@ int main(int argc, char* argv[])
     evidenceComplete = true;
     if (recording) {
         const RecordingOutcome outcome = recording->finish();
+        // The gaps the writer told last, for the last page.
+        QCoreApplication::sendPostedEvents(&run, QEvent::MetaCall);
         if (!outcome.complete()) {
             std::fputs(outcome.summary().toLocal8Bit().constData(), stderr);
             evidenceComplete = false;

@@ -3,6 +3,7 @@
 #include <QtTest>
 #include <csignal>
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 
@@ -145,6 +146,7 @@ private slots:
     void expectedPatternAndSignalBeforeTheEnd();
     void refusedFilesLeaveNothingBehind();
     void pageThatCannotBeWrittenAtTheEnd();
+    void pageShowsTheLogsGaps();
 };
 
 void TestUnattendedProgram::initTestCase()
@@ -262,6 +264,42 @@ void TestUnattendedProgram::pageThatCannotBeWrittenAtTheEnd()
     QVERIFY(run.finish());
     QCOMPARE(run.process.exitCode(), 3);
     QCOMPARE(run.verdict().last().left(43), "summary: 2 of 2 bound ports passed, 0 faile");
+}
+
+// A disk that fills up (a file-size limit the program inherits plays it) under the fast sweep's
+// log: the page marks the gaps in that port's row, counts the lines lost as the report does, and
+// says the evidence is incomplete; so does the status.
+void TestUnattendedProgram::pageShowsTheLogsGaps()
+{
+    QTemporaryDir dir;
+    Simulator sim;
+    QVERIFY(sim.start({}, dir.filePath("links"), 1));
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &limit) == 0);
+    const rlim_t unlimited = limit.rlim_cur;
+    limit.rlim_cur = std::min<rlim_t>(64 * 1024, limit.rlim_max);
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+    Run run;
+    run.start(sim.bindings + QStringList{"--start", "fast", "--for", "3s", "--log", "logs",
+                                         "--report", "run.csv", "--html", "run.html"},
+              dir.path());
+    QVERIFY(run.process.waitForStarted());
+    limit.rlim_cur = unlimited;
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+    QVERIFY(run.finish());
+    QCOMPARE(run.process.exitCode(), 3);
+
+    const QByteArray page = contentsOf(dir.filePath("run.html"));
+    QVERIFY(wellFormed(dir.filePath("run.html")));
+    QCOMPARE(rowsHolding(page, "g"), QStringList{"port-1"});
+    QVERIFY(page.contains("<dt>Evidence</dt><dd><span class=\"fail\">incomplete</span>"));
+    const QList<QByteArray> report = contentsOf(dir.filePath("run.csv")).split('\n');
+    const qsizetype column = report[0].split(',').indexOf("log_lines_lost");
+    QVERIFY(column > 0);
+    const QByteArray lost = report[1].split(',').value(column);
+    QVERIFY2(lost.toInt() > 0, report[1].constData());
+    QVERIFY2(page.contains("<th>log_lines_lost</th><td>" + lost + "</td>"), page.constData());
 }
 
 // A controller that answers too late misses; one that vanishes is lost; a bound device that is
