@@ -97,6 +97,7 @@ void RunRecord::portEvent(int index, Event event, const QString& detail)
         port.bind(detail, reachNow());
         break;
     case Event::Dropped:
+    case Event::Discarded: // traffic, which the record does not keep
         break;
     }
 }
