@@ -7,6 +7,7 @@
 #include "unattended_run/verdict.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -113,14 +114,14 @@ void appendBand(QByteArray& out, const std::vector<TimelineColumn>& columns, con
     QByteArray line;
     for (const TimelineColumn& column : columns) {
         const double x0 = scale.x(column.startMs), x1 = scale.x(column.endMs);
-        const double perMs =
-            (x1 - x0) / double(std::max<std::int64_t>(1, column.endMs - column.startMs));
-        double x = x0;
+        // Whole pixels from the times themselves, so that neighbouring pieces meet exactly.
+        std::int64_t from = column.startMs;
         for (const auto& [cls, ms] : {std::pair{"n", column.neverOpenedMs},
                                       {"u", column.events.upMs},
                                       {"d", column.downMs}}) {
-            appendRect(out, cls, x, y, double(ms) * perMs, kBandHeight);
-            x += double(ms) * perMs;
+            const double left = std::round(scale.x(from));
+            from = std::min(column.endMs, from + ms);
+            appendRect(out, cls, left, y, std::round(scale.x(from)) - left, kBandHeight);
         }
         if (column.events.answers > 0 && answerScaleMs > 0) {
             const double average = column.events.answerMsSum / column.events.answers;
