@@ -45,13 +45,29 @@ bool bindPort(const QString& binding, CommandLine& line, QString& why)
     return true;
 }
 
-// --log DIR, --log-limit SIZE and --report FILE, alone or joined with "=".
+// --log DIR, --log-limit SIZE, --report FILE, --html FILE and --junit FILE, alone or joined with
+// "=".
 enum class Taken { No, Yes, Refused };
+
+Taken setFile(QString& file, const QString& name, const QString& value, QString& why)
+{
+    if (!file.isEmpty()) {
+        why = QStringLiteral("%1 is given twice").arg(name);
+        return Taken::Refused;
+    }
+    if (value.isEmpty() || value.contains(QChar(0))) {
+        why = QStringLiteral("%1 needs a file name").arg(name);
+        return Taken::Refused;
+    }
+    file = value;
+    return Taken::Yes;
+}
 
 Taken takeSessionOption(const QStringList& arguments, qsizetype& i, CommandLine& line, QString& why)
 {
     static const QString kNames[] = {QStringLiteral("--log"), QStringLiteral("--log-limit"),
-                                     QStringLiteral("--report")};
+                                     QStringLiteral("--report"), QStringLiteral("--html"),
+                                     QStringLiteral("--junit")};
     const QString& argument = arguments[i];
     QString name;
     QString value;
@@ -103,16 +119,12 @@ Taken takeSessionOption(const QStringList& arguments, qsizetype& i, CommandLine&
         }
         line.logLimit = *size;
         line.logLimitGiven = true;
+    } else if (name == kNames[2]) {
+        return setFile(line.reportFile, name, value, why);
     } else {
-        if (!line.reportFile.isEmpty()) {
-            why = QStringLiteral("--report is given twice");
-            return Taken::Refused;
-        }
-        if (value.isEmpty() || value.contains(QChar(0))) {
-            why = QStringLiteral("--report needs a file name");
-            return Taken::Refused;
-        }
-        line.reportFile = value;
+        // A page or a JUnit file holds a verdict: the run is unattended.
+        line.unattended.verdictFiles = true;
+        return setFile(name == kNames[3] ? line.htmlFile : line.junitFile, name, value, why);
     }
     return Taken::Yes;
 }
@@ -208,7 +220,8 @@ QString CommandLine::helpText()
 {
     return QStringLiteral(
         "Usage: lightbench [--port N=DEVICE]... [--ports FILE] [--log DIR [--log-limit SIZE]]\n"
-        "                  [--report FILE] [--start timed|fast] [--for DURATION]\n"
+        "                  [--report FILE] [--html FILE] [--junit FILE]\n"
+        "                  [--start timed|fast] [--for DURATION]\n"
         "                  [--check SECONDS [--check-timeout MS] [--expect REGEX]]\n"
         "\n"
         "Opens serial ports 1 to 16 at once, shows which ones opened, and sends the same\n"
@@ -233,6 +246,9 @@ QString CommandLine::helpText()
         "  --log-limit SIZE past SIZE a port's log file is renamed to .1 and begun anew\n"
         "                   (default 100M; suffixes K, M, G)\n"
         "  --report FILE    write a CSV summary per port to FILE every 10 s and at exit\n"
+        "  --html FILE      write the run as a page with a timeline per port to FILE at the\n"
+        "                   start, every minute and at exit\n"
+        "  --junit FILE     write the verdict as JUnit XML (a test case per port) at exit\n"
         "\n"
         "  --start timed|fast  after the first opening pass, start the timed or the fast sweep\n"
         "  --for DURATION   end by itself after DURATION (90s, 30m, 8h; a bare number is\n"
@@ -243,8 +259,9 @@ QString CommandLine::helpText()
         "                   that answers unlike most ports, or not at all, fails\n"
         "  --check-timeout MS  how long a check waits for answers (default 1000)\n"
         "  --expect REGEX   an answer passes when REGEX matches it, instead of comparing ports\n"
-        "  With --for or --check the run is unattended: at the end one line per bound port\n"
-        "  says pass or fail and why; exit status 0 all passed, 1 a port failed, 2 bad usage.\n"
+        "  With --for, --check, --html or --junit the run is unattended: at the end one line per\n"
+        "  bound port says pass or fail and why; exit status 0 all passed, 1 a port failed,\n"
+        "  2 bad usage, 3 a file of the run could not be written.\n"
         "\n"
         "  --help           show this text and exit\n"
         "  --version        show the version and exit\n"

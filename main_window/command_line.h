@@ -22,6 +22,9 @@ struct CommandLine {
     std::int64_t logLimit = kDefaultLogLimit;
     bool logLimitGiven = false;
     QString reportFile;
+    // --html FILE, --junit FILE: the run page and the JUnit file; empty when not asked for.
+    QString htmlFile;
+    QString junitFile;
     // --ports FILE: the mapping of a bench from a file; --port overrides it number by number.
     QString portsFile;
     bool errorInPortsFile = false; // error is "FILE:LINE: what is wrong", printed as it is

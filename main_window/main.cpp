@@ -6,6 +6,8 @@
 #include "main_window/text_box.h"
 #include "port_bank/automatic_port_directory.h"
 #include "port_bank/explicit_port_directory.h"
+#include "run_page/junit_report.h"
+#include "run_page/run_page_files.h"
 #include "session_log/local_timestamp.h"
 #include "session_log/output_paths.h"
 #include "session_log/session_recording.h"
@@ -18,6 +20,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -67,6 +70,9 @@ int main(int argc, char* argv[])
 
     // A log or report that could not be written is refused now, before any port opens, and
     // before anything is created: a refused line leaves nothing behind.
+    if (const QString why = checkRunFiles(line.htmlFile, line.junitFile, line.reportFile);
+        !why.isEmpty())
+        return refuse(why);
     if (!line.logDirectory.isEmpty()) {
         if (const QString why = checkLogDirectory(line.logDirectory); !why.isEmpty())
             return refuse(why);
@@ -112,6 +118,7 @@ int main(int argc, char* argv[])
                                            [&window] { window.clickFastSweep(); },
                                            [&window] { window.clickExit(); }},
                       wallClockMs);
+    run.record().setCommandLine(arguments);
     QObject::connect(&window, &Form1::openingPassRan, &run, &UnattendedRun::openingPassRan);
     if (line.unattended.checkMs > 0) {
         window.setToolTipExtra([&run](int index) {
@@ -127,12 +134,31 @@ int main(int argc, char* argv[])
         // the failed write instead, as it takes a full disk.
         std::signal(SIGXFSZ, SIG_IGN);
         SessionRecording::Options options{line.logDirectory, line.logLimit, line.reportFile, {}};
-        options.verdicts = [&run](ReportRows& rows) {
-            for (int i = 0; i < PortBank::kPortCount; ++i)
-                rows[std::size_t(i)].verdict = verdictColumns(run.record().port(i));
+        options.verdicts = [&run](ReportRows& rows) { fillVerdictColumns(rows, run.record()); };
+        // Gaps come from the writer's thread and reach the record on this one.
+        options.logGap = [&run](int index, std::int64_t fromMs, std::int64_t toMs,
+                                std::uint64_t lines) {
+            QMetaObject::invokeMethod(
+                &run,
+                [&run, index, fromMs, toMs, lines] {
+                    run.record().logGap(index, fromMs, toMs, lines);
+                },
+                Qt::QueuedConnection);
         };
         recording = std::make_unique<SessionRecording>(window.portBank(), options, wallClockMs());
         run.setNote([&recording](int index, const QString& text) { recording->note(index, text); });
+    }
+
+    // The run page from the start, and the JUnit file at the end.
+    std::optional<bool> evidenceComplete; // known once the log is finished
+    std::unique_ptr<RunPageFiles> pageFiles;
+    if (!line.htmlFile.isEmpty() || !line.junitFile.isEmpty()) {
+        pageFiles = std::make_unique<RunPageFiles>(
+            RunPageFiles::Paths{line.htmlFile, line.junitFile},
+            runPageSource(window.portBank(), run.record(),
+                          QStringLiteral(LIGHTBENCH_NAME " " LIGHTBENCH_VERSION),
+                          evidenceComplete));
+        pageFiles->start();
     }
 
     // SIGTERM, SIGINT and SIGHUP take the exit button's way out, after the report as it stands
@@ -155,17 +181,27 @@ int main(int argc, char* argv[])
 
     application.exec();
     run.finish();
-    bool evidenceComplete = true;
+    evidenceComplete = true;
     if (recording) {
         const RecordingOutcome outcome = recording->finish();
+        // The gaps the writer told last, for the last page.
+        QCoreApplication::sendPostedEvents(&run, QEvent::MetaCall);
         if (!outcome.complete()) {
             std::fputs(outcome.summary().toLocal8Bit().constData(), stderr);
             evidenceComplete = false;
         }
     }
     if (run.isUnattended()) {
-        std::fputs(verdictText(run.record(), evidenceComplete).constData(), stdout);
+        std::fputs(verdictText(run.record(), *evidenceComplete).constData(), stdout);
         std::fflush(stdout);
     }
-    return finalExitStatus(run.isUnattended(), anyPortFailed(run.record()), !evidenceComplete);
+    bool filesWritten = true;
+    if (pageFiles) {
+        for (const QString& why : pageFiles->finish(junitXml(run.record(), *evidenceComplete))) {
+            std::fprintf(stderr, "lightbench: %s\n", why.toLocal8Bit().constData());
+            filesWritten = false;
+        }
+    }
+    return finalExitStatus(run.isUnattended(), anyPortFailed(run.record()),
+                           !*evidenceComplete || !filesWritten);
 }

@@ -25,6 +25,18 @@ QString reportStatus(std::uint32_t labelColour)
     }
 }
 
+ReportRows reportRows(PortBank& bank)
+{
+    ReportRows rows;
+    for (int i = 0; i < PortBank::kPortCount; ++i) {
+        ReportRow& row = rows[std::size_t(i)];
+        row.device = bank.devicePath(i);
+        row.status = reportStatus(bank.shownColour(i));
+        row.counters = bank.port(i).counters();
+    }
+    return rows;
+}
+
 SessionRecording::SessionRecording(PortBank& bank, const Options& options, std::int64_t startMs)
     : bank_(bank)
 {
@@ -36,15 +48,10 @@ SessionRecording::SessionRecording(PortBank& bank, const Options& options, std::
             claimRunName(options.logDirectory, SessionWriter::runNameAt(startMs), claimFile_);
     settings.runName = runName_;
     settings.reportPath = options.reportFile;
+    settings.gap = options.logGap;
     writer_ = std::make_unique<SessionWriter>(settings);
     recorder_ = std::make_unique<SessionRecorder>(*writer_, [&bank, verdicts = options.verdicts] {
-        ReportRows rows;
-        for (int i = 0; i < PortBank::kPortCount; ++i) {
-            ReportRow& row = rows[std::size_t(i)];
-            row.device = bank.devicePath(i);
-            row.status = reportStatus(bank.shownColour(i));
-            row.counters = bank.port(i).counters();
-        }
+        ReportRows rows = reportRows(bank);
         if (verdicts)
             verdicts(rows);
         return rows;

@@ -24,6 +24,8 @@ public:
         QString reportFile; // empty: no run report
         // Fills each row's verdict columns as they stand now; none: they stay empty.
         std::function<void(ReportRows&)> verdicts{};
+        // Told of each run of lost log lines, on the log writer's thread (SessionWriter).
+        std::function<void(int, std::int64_t, std::int64_t, std::uint64_t)> logGap{};
     };
 
     // startMs: the run's start on the wall clock; it names the log files (with a letter added
@@ -55,3 +57,6 @@ private:
 // The report's status of a port: what its label shows after the last opening pass that tried
 // it: "open", "in_use", "absent", "failed", or "" before any pass has.
 QString reportStatus(std::uint32_t labelColour);
+
+// The report's rows as the bank stands now, without the verdict's columns.
+ReportRows reportRows(PortBank& bank);

@@ -131,9 +131,12 @@ QString SessionWriter::lossReason(int index) const
     return ports_[std::size_t(index)]->lossReason;
 }
 
-void SessionWriter::countLost(int index, std::uint64_t lines)
+void SessionWriter::countLost(int index, std::uint64_t lines, std::int64_t fromMs,
+                              std::int64_t toMs)
 {
     linesLost_[std::size_t(index)].fetch_add(lines, std::memory_order_relaxed);
+    if (settings_.gap && lines > 0)
+        settings_.gap(index, fromMs, toMs, lines);
 }
 
 void SessionWriter::warn(const QString& text)
@@ -216,7 +219,7 @@ void SessionWriter::handle(const LogRecord& record)
         event(QStringLiteral("discarded at close: %1 not sent").arg(record.text));
         break;
     case LogRecord::Kind::QueueFull:
-        countLost(record.index, record.count);
+        countLost(record.index, record.count, record.ms, wallClockMs());
         port.lossReason = QStringLiteral("the log queue was full");
         event(QStringLiteral("log queue full: %1 lines (%2 bytes) not logged")
                   .arg(record.count)
@@ -276,7 +279,7 @@ void SessionWriter::writePort(int index, std::int64_t now, bool final)
     if (port.failing && now < port.retryAtMs && !final) {
         const auto lost = std::uint64_t(lines.count('\n'));
         port.linesLost += lost;
-        countLost(index, lost);
+        countLost(index, lost, port.pendingFirstMs, now);
         return;
     }
     if (!port.file) {
@@ -310,7 +313,7 @@ void SessionWriter::writePort(int index, std::int64_t now, bool final)
     const std::uint64_t lost =
         std::uint64_t(QByteArrayView(lines).sliced(std::max(written, noticeSize)).count('\n'));
     port.linesLost += lost;
-    countLost(index, lost);
+    countLost(index, lost, port.pendingFirstMs, now);
     port.failing = true;
     port.failure = port.file->error();
     port.lossReason = port.failure;

@@ -32,6 +32,10 @@ public:
         QString runName;    // first part of each file name, e.g. "2026-12-07T09-30-00"
         QString reportPath; // empty: no run report
         qsizetype queueLimit = 8 * 1024 * 1024;
+        // Told, on the writer's thread, of every run of lines lost to port index's log: from the
+        // first of them to when they were given up, and how many.
+        std::function<void(int index, std::int64_t fromMs, std::int64_t toMs, std::uint64_t lines)>
+            gap{};
     };
     using Warn = std::function<void(const QString&)>;
 
@@ -82,7 +86,7 @@ private:
     void writePending(std::int64_t now, bool final);
     void writePort(int index, std::int64_t now, bool final);
     qsizetype appendToFile(int index, QByteArray& lines, qsizetype& noticeSize);
-    void countLost(int index, std::uint64_t lines);
+    void countLost(int index, std::uint64_t lines, std::int64_t fromMs, std::int64_t toMs);
     void writePendingReport();
     void warn(const QString& text);
 

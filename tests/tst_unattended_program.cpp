@@ -3,6 +3,7 @@
 #include <QtTest>
 #include <csignal>
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 
@@ -80,6 +81,51 @@ struct Run {
     }
 };
 
+// Whether xmllint finds the file well-formed.
+bool wellFormed(const QString& path)
+{
+    QProcess lint;
+    lint.start("xmllint", {"--noout", path});
+    return lint.waitForFinished(30000) && lint.exitStatus() == QProcess::NormalExit &&
+           lint.exitCode() == 0;
+}
+
+// The ports (the id of the row group they stand in, "port-N") of every element of class c.
+QStringList rowsHolding(const QByteArray& page, const QString& c)
+{
+    QStringList rows, groups;
+    QXmlStreamReader xml(page);
+    while (!xml.atEnd()) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            groups.append(xml.attributes().value("id").toString());
+            if (xml.attributes().value("class") == c)
+                rows.append(groups.filter("port-").value(0, "outside"));
+        } else if (token == QXmlStreamReader::EndElement) {
+            groups.removeLast();
+        }
+    }
+    rows.removeDuplicates();
+    return xml.hasError() ? QStringList{xml.errorString()} : rows;
+}
+
+// The JUnit file's test cases that hold a failure, by name.
+QStringList failedCases(const QByteArray& junit)
+{
+    QStringList failed;
+    QString name;
+    QXmlStreamReader xml(junit);
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("testcase"))
+            name = xml.attributes().value("name").toString();
+        else if (xml.name() == QLatin1String("failure"))
+            failed.append(name);
+    }
+    return failed;
+}
+
 QStringList passing(const QList<int>& ports)
 {
     QStringList lines;
@@ -98,6 +144,9 @@ private slots:
     void sixteenControllersUnderTheFastSweep();
     void mutedVanishingAndAbsentControllersFail();
     void expectedPatternAndSignalBeforeTheEnd();
+    void refusedFilesLeaveNothingBehind();
+    void pageThatCannotBeWrittenAtTheEnd();
+    void pageShowsTheLogsGaps();
 };
 
 void TestUnattendedProgram::initTestCase()
@@ -124,10 +173,26 @@ void TestUnattendedProgram::sixteenControllersUnderTheFastSweep()
     QVERIFY(sim.start(faults, dir.filePath("links"), 16));
     Run run;
     run.start(sim.bindings + QStringList{"--start", "fast", "--check", "0.5", "--check-timeout",
-                                         "250", "--for", "5s", "--report", "run.csv"},
+                                         "250", "--for", "5s", "--report", "run.csv", "--html",
+                                         "run.html", "--junit", "run.xml"},
               dir.path());
+    // The page is there from the start, saying the run goes on.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dir.filePath("run.html")), 10000);
+    QVERIFY(
+        contentsOf(dir.filePath("run.html")).contains("<h1>Lightbench run: running, written at "));
     QVERIFY(run.finish());
     QCOMPARE(run.process.exitCode(), faulty ? 1 : 0);
+
+    // The page and the JUnit file name the same port, and only that one.
+    const QByteArray page = contentsOf(dir.filePath("run.html"));
+    QVERIFY(wellFormed(dir.filePath("run.html")));
+    QVERIFY(wellFormed(dir.filePath("run.xml")));
+    QVERIFY(page.contains("<h1>Lightbench run: ended</h1>"));
+    QCOMPARE(rowsHolding(page, "f"), faulty ? QStringList{"port-7"} : QStringList{});
+    QCOMPARE(rowsHolding(page, "lf"), faulty ? QStringList{"port-7"} : QStringList{});
+    QCOMPARE(rowsHolding(page, "u").size(), 16);
+    QCOMPARE(failedCases(contentsOf(dir.filePath("run.xml"))),
+             faulty ? QStringList{"port 7 " + sim.bindings[13].mid(2)} : QStringList{});
 
     QStringList expected = passing({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
     const QStringList printed = run.verdict();
@@ -163,6 +228,78 @@ void TestUnattendedProgram::sixteenControllersUnderTheFastSweep()
                          qPrintable(printed[port - 1]));
         }
     }
+}
+
+// A page, JUnit or report file that could not be written, or two options naming one file: the
+// line is refused before anything is made, the log directory included.
+void TestUnattendedProgram::refusedFilesLeaveNothingBehind()
+{
+    QTemporaryDir dir;
+    for (const QStringList& arguments :
+         {QStringList{"--html", "missing/run.html"},
+          {"--junit", "."},
+          {"--html", "run.html", "--report", "./run.html"},
+          {"--junit", "run.xml", "--html", dir.filePath("run.xml"), "--log", "logs"},
+          {"--log", "logs", "--junit", "missing/run.xml"}}) {
+        Run run;
+        run.start(arguments + QStringList{"--for", "1s"}, dir.path()); // ends, if not refused
+        QVERIFY(run.finish());
+        QCOMPARE(run.process.exitCode(), 2);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
+    }
+}
+
+// A page that cannot be replaced at the end (its temporary name is taken by a directory): the
+// run's ports all passed, but the status says its evidence is not all there.
+void TestUnattendedProgram::pageThatCannotBeWrittenAtTheEnd()
+{
+    QTemporaryDir dir;
+    Simulator sim;
+    QVERIFY(sim.start({}, dir.filePath("links"), 2));
+    Run run;
+    run.start(sim.bindings + QStringList{"--for", "2s", "--html", "run.html"}, dir.path());
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dir.filePath("run.html")), 10000);
+    QVERIFY(QDir(dir.path()).mkdir("run.html.tmp"));
+    QVERIFY(run.finish());
+    QCOMPARE(run.process.exitCode(), 3);
+    QCOMPARE(run.verdict().last().left(43), "summary: 2 of 2 bound ports passed, 0 faile");
+}
+
+// A disk that fills up (a file-size limit the program inherits plays it) under the fast sweep's
+// log: the page marks the gaps in that port's row, counts the lines lost as the report does, and
+// says the evidence is incomplete; so does the status.
+void TestUnattendedProgram::pageShowsTheLogsGaps()
+{
+    QTemporaryDir dir;
+    Simulator sim;
+    QVERIFY(sim.start({}, dir.filePath("links"), 1));
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &limit) == 0);
+    const rlim_t unlimited = limit.rlim_cur;
+    limit.rlim_cur = std::min<rlim_t>(64 * 1024, limit.rlim_max);
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+    Run run;
+    run.start(sim.bindings + QStringList{"--start", "fast", "--for", "3s", "--log", "logs",
+                                         "--report", "run.csv", "--html", "run.html"},
+              dir.path());
+    QVERIFY(run.process.waitForStarted());
+    limit.rlim_cur = unlimited;
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+    QVERIFY(run.finish());
+    QCOMPARE(run.process.exitCode(), 3);
+
+    const QByteArray page = contentsOf(dir.filePath("run.html"));
+    QVERIFY(wellFormed(dir.filePath("run.html")));
+    QCOMPARE(rowsHolding(page, "g"), QStringList{"port-1"});
+    QVERIFY(page.contains("<dt>Evidence</dt><dd><span class=\"fail\">incomplete</span>"));
+    const QList<QByteArray> report = contentsOf(dir.filePath("run.csv")).split('\n');
+    const qsizetype column = report[0].split(',').indexOf("log_lines_lost");
+    QVERIFY(column > 0);
+    const QByteArray lost = report[1].split(',').value(column);
+    QVERIFY2(lost.toInt() > 0, report[1].constData());
+    QVERIFY2(page.contains("<th>log_lines_lost</th><td>" + lost + "</td>"), page.constData());
 }
 
 // A controller that answers too late misses; one that vanishes is lost; a bound device that is

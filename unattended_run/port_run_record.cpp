@@ -1,5 +1,7 @@
 #include "unattended_run/port_run_record.h"
 
+#include "session_log/local_timestamp.h"
+
 #include <algorithm>
 
 void PortRunRecord::bind(const QString& device, std::int64_t ms)
@@ -69,6 +71,17 @@ void PortRunRecord::missed(const TimeAxis& axis, std::int64_t ms, const QString&
     ++missed_;
     failedAt(ms);
     buckets_[std::size_t(axis.bucketOf(ms))].missed.add(ms, sent, expected);
+}
+
+void PortRunRecord::logGap(const TimeAxis& axis, std::int64_t startMs, std::int64_t endMs,
+                           std::uint64_t lines)
+{
+    ++logGaps_;
+    logLinesLost_ += lines;
+    buckets_[std::size_t(axis.bucketOf(startMs))].logGaps.add(
+        startMs, QStringLiteral("%1 lines lost until %2")
+                     .arg(lines)
+                     .arg(QString::fromLatin1(LocalTimestamp().text(endMs))));
 }
 
 void PortRunRecord::countUpTime(const TimeAxis& axis, std::int64_t ms)

@@ -25,6 +25,9 @@ public:
                   const QString& answer, const QString& expected);
     void missed(const TimeAxis& axis, std::int64_t ms, const QString& sent,
                 const QString& expected);
+    // The session log lost lines of this port from startMs to endMs (bucketed at startMs).
+    void logGap(const TimeAxis& axis, std::int64_t startMs, std::int64_t endMs,
+                std::uint64_t lines);
     // The open time up to ms counted into the buckets (the run is read or ends).
     void countUpTime(const TimeAxis& axis, std::int64_t ms);
     // The axis is about to widen: every two neighbouring buckets become one, doublings times.
@@ -42,6 +45,8 @@ public:
     std::uint64_t checks() const { return checks_; }
     std::uint64_t missedCount() const { return missed_; }
     std::uint64_t differedCount() const { return differed_; }
+    std::uint64_t logGaps() const { return logGaps_; }
+    std::uint64_t logLinesLost() const { return logLinesLost_; }
     const AnswerHistogram& answerTimes() const { return answerTimes_; }
     // The first loss, missed or differing answer; -1 when none.
     std::int64_t firstFailureMs() const { return firstFailureMs_; }
@@ -58,6 +63,7 @@ private:
     std::int64_t openSinceMs_ = -1; // -1 while closed
     std::uint64_t opens_ = 0, losses_ = 0, returns_ = 0;
     std::uint64_t checks_ = 0, missed_ = 0, differed_ = 0;
+    std::uint64_t logGaps_ = 0, logLinesLost_ = 0;
     std::int64_t firstFailureMs_ = -1;
     AnswerHistogram answerTimes_;
     Buckets buckets_{};

@@ -10,9 +10,10 @@ std::int64_t RunRecord::reachNow()
 {
     const std::int64_t now = clock_();
     if (const int doublings = axis_.doublingsToReach(now); doublings > 0) {
-        // Open time so far goes into the buckets it belongs to before they merge.
+        // Open time up to the axis's end goes into the buckets it belongs to before they merge;
+        // the time past it would all land in the last bucket, so it waits for the wider axis.
         for (PortRunRecord& port : ports_) {
-            port.countUpTime(axis_, now);
+            port.countUpTime(axis_, std::min(now, axis_.endMs()));
             port.mergeBuckets(doublings);
         }
         axis_.widen(doublings);
@@ -51,6 +52,15 @@ void RunRecord::missed(int index, const QString& sent, const QString& expected)
     ports_[std::size_t(index)].missed(axis_, now, sent, expected);
 }
 
+void RunRecord::logGap(int index, std::int64_t startMs, std::int64_t endMs, std::uint64_t lines)
+{
+    if (index < 0 || index >= kPorts)
+        return;
+    if (endMs_ < 0)
+        reachNow();
+    ports_[std::size_t(index)].logGap(axis_, std::max(startMs, axis_.startMs()), endMs, lines);
+}
+
 void RunRecord::bringUpToDate()
 {
     if (endMs_ >= 0)
@@ -86,8 +96,8 @@ void RunRecord::portEvent(int index, Event event, const QString& detail)
     case Event::InUse:
         port.bind(detail, reachNow());
         break;
-    case Event::Dropped:   // received bytes: no change to the up time
-    case Event::Discarded: // unsent output at a close: no change to the up time
+    case Event::Dropped:
+    case Event::Discarded: // traffic, which the record does not keep
         break;
     }
 }

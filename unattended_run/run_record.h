@@ -32,6 +32,10 @@ public:
                   const QString& expected);
     void missed(int index, const QString& sent, const QString& expected);
 
+    // The session log lost lines of port index from startMs to endMs. Told by the log's writer,
+    // also after the run has ended (the log is finished last): a gap is evidence, not an event.
+    void logGap(int index, std::int64_t startMs, std::int64_t endMs, std::uint64_t lines);
+
     // Open time counted up to now; call before reading the buckets.
     void bringUpToDate();
     // The run has ended: nothing more is recorded.

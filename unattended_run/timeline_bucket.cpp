@@ -35,6 +35,7 @@ void TimelineBucket::merge(const TimelineBucket& later)
     returned.merge(later.returned);
     missed.merge(later.missed);
     differed.merge(later.differed);
+    logGaps.merge(later.logGaps);
     answers += later.answers;
     answerMsSum += later.answerMsSum;
     answerMsMax = std::max(answerMsMax, later.answerMsMax);

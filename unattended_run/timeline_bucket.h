@@ -23,6 +23,7 @@ struct TimelineMark {
 // times, and how long it was open.
 struct TimelineBucket {
     TimelineMark opened, lost, returned, missed, differed;
+    TimelineMark logGaps;      // lines the session log lost; text: how many and until when
     std::uint32_t answers = 0; // checks answered (agreed or differed) in the bucket
     double answerMsSum = 0;
     double answerMsMax = 0;

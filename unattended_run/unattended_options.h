@@ -6,7 +6,7 @@
 #include <optional>
 
 // The command line of an unattended run: --start, --for, --check, --check-timeout, --expect.
-// A run is unattended when --for or --check is given.
+// A run is unattended when --for or --check is given, or a file that holds the verdict.
 struct UnattendedOptions {
     enum class Start { None, Timed, Fast };
     enum class Taken { No, Yes, Refused };
@@ -19,9 +19,10 @@ struct UnattendedOptions {
     std::int64_t checkMs = 0; // 0: no status checks
     int checkTimeoutMs = kDefaultCheckTimeoutMs;
     bool checkTimeoutGiven = false;
-    QString expect; // empty: compare the ports with each other
+    QString expect;            // empty: compare the ports with each other
+    bool verdictFiles = false; // a run page or a JUnit file is asked for
 
-    bool isUnattended() const { return forMs > 0 || checkMs > 0; }
+    bool isUnattended() const { return forMs > 0 || checkMs > 0 || verdictFiles; }
 
     // Takes the option at arguments[i], alone or joined with "=", with its value; why says what
     // is wrong with a refused one.

@@ -49,6 +49,12 @@ VerdictColumns verdictColumns(const PortRunRecord& port)
     return columns;
 }
 
+void fillVerdictColumns(ReportRows& rows, const RunRecord& record)
+{
+    for (int i = 0; i < RunRecord::kPorts; ++i)
+        rows[std::size_t(i)].verdict = verdictColumns(record.port(i));
+}
+
 QByteArray verdictLine(int portNumber, const PortRunRecord& port)
 {
     const PortVerdict verdict = verdictOf(port);

@@ -20,8 +20,9 @@ struct PortVerdict {
 PortVerdict verdictOf(const PortRunRecord& port);
 bool anyPortFailed(const RunRecord& record);
 
-// The report's verdict columns of one port.
+// The report's verdict columns of one port, and of every port of rows.
 VerdictColumns verdictColumns(const PortRunRecord& port);
+void fillVerdictColumns(ReportRows& rows, const RunRecord& record);
 
 // "port 7 /dev/pts/4 fail: missed 2, differed 1; first at 2026-12-07 21:40:05.123" or
 // "port 3 /dev/pts/9 pass"; empty for a port that is not judged.
