@@ -12,7 +12,7 @@
 // One simulated controller as its serial line sees it: the bytes it receives become commands,
 // the commands change its model, and what it answers comes back as bytes. Counts what it took
 // and what it refused, and remembers the last command for the lamp panel.
-class SimulatedController : private CommandFramer::Sink {
+class SimulatedController final : private CommandFramer::Sink {
 public:
     struct Options {
         int channels = 32;
