@@ -2,6 +2,7 @@
 
 #include "main_window/ports_file.h"
 #include "session_log/byte_size.h"
+#include "unattended_run/option_value.h"
 
 namespace {
 
@@ -68,29 +69,19 @@ Taken takeSessionOption(const QStringList& arguments, qsizetype& i, CommandLine&
     static const QString kNames[] = {QStringLiteral("--log"), QStringLiteral("--log-limit"),
                                      QStringLiteral("--report"), QStringLiteral("--html"),
                                      QStringLiteral("--junit")};
-    const QString& argument = arguments[i];
-    QString name;
-    QString value;
-    for (const QString& candidate : kNames) {
-        if (argument == candidate) {
-            // A value of its own may not look like an option: "--log -h" is a slip, not a
-            // directory named "-h" (that one is --log=-h or --log ./-h).
-            if (i + 1 >= arguments.size() || arguments[i + 1].startsWith(QLatin1Char('-'))) {
-                why = QStringLiteral("%1 needs a value after it").arg(candidate);
-                return Taken::Refused;
-            }
-            name = candidate;
-            value = arguments[++i];
-            break;
-        }
-        if (argument.startsWith(candidate + QLatin1Char('='))) {
-            name = candidate;
-            value = argument.mid(candidate.size() + 1);
-            break;
-        }
-    }
-    if (name.isEmpty())
+    // A value of its own may not look like an option: "--log -h" is a slip, not a directory named
+    // "-h" (that one is --log=-h or --log ./-h).
+    OptionValue option;
+    switch (OptionValue::read(arguments, i, kNames, false, option, why)) {
+    case OptionValue::Read::NotOurs:
         return Taken::No;
+    case OptionValue::Read::Refused:
+        return Taken::Refused;
+    case OptionValue::Read::Taken:
+        break;
+    }
+    const QString& name = option.name;
+    const QString& value = option.value;
 
     if (name == kNames[0]) {
         if (!line.logDirectory.isEmpty()) {

@@ -1,5 +1,7 @@
 #include "unattended_run/unattended_options.h"
 
+#include "unattended_run/option_value.h"
+
 #include <QRegularExpression>
 #include <cmath>
 
@@ -43,28 +45,18 @@ UnattendedOptions::Taken UnattendedOptions::take(const QStringList& arguments, q
     static const QString kNames[] = {QStringLiteral("--start"), QStringLiteral("--for"),
                                      QStringLiteral("--check"), QStringLiteral("--check-timeout"),
                                      QStringLiteral("--expect")};
-    const QString& argument = arguments[i];
-    QString name, value;
-    for (const QString& candidate : kNames) {
-        if (argument == candidate) {
-            // "--for --check" is a slip; "--check -1" is a negative value, refused below.
-            if (i + 1 >= arguments.size() || arguments[i + 1].startsWith(QLatin1String("--")) ||
-                arguments[i + 1] == QLatin1String("-h")) {
-                why = QStringLiteral("%1 needs a value after it").arg(candidate);
-                return Taken::Refused;
-            }
-            name = candidate;
-            value = arguments[++i];
-            break;
-        }
-        if (argument.startsWith(candidate + QLatin1Char('='))) {
-            name = candidate;
-            value = argument.mid(candidate.size() + 1);
-            break;
-        }
-    }
-    if (name.isEmpty())
+    // "--for --check" is a slip; "--check -1" is a negative value, refused below.
+    OptionValue option;
+    switch (OptionValue::read(arguments, i, kNames, true, option, why)) {
+    case OptionValue::Read::NotOurs:
         return Taken::No;
+    case OptionValue::Read::Refused:
+        return Taken::Refused;
+    case OptionValue::Read::Taken:
+        break;
+    }
+    const QString& name = option.name;
+    const QString& value = option.value;
     why = apply(name, value);
     return why.isEmpty() ? Taken::Yes : Taken::Refused;
 }
