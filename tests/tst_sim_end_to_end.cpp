@@ -157,7 +157,7 @@ void TestSimEndToEnd::vanishingControllersGoGrayAndComeBackGreen()
 {
     QTemporaryDir folder;
     QProcess simulator;
-    simulator.start(QStringLiteral(LIGHTBENCH_SIM_PROGRAM),
+    simulator.start(qEnvironmentVariable("LIGHTBENCH_SIM_PROGRAM"),
                     {QStringLiteral("--headless"), QStringLiteral("--controllers"),
                      QStringLiteral("2"), QStringLiteral("--link"), folder.path(),
                      QStringLiteral("--vanish"), QStringLiteral("1.5")});

@@ -26,7 +26,7 @@ struct Simulator {
     explicit Simulator(const QStringList& arguments)
     {
         process.start(
-            QStringLiteral(LIGHTBENCH_SIM_PROGRAM),
+            qEnvironmentVariable("LIGHTBENCH_SIM_PROGRAM"),
             QStringList{QStringLiteral("--headless"), QStringLiteral("--link"), folder.path()} +
                 arguments);
     }
