@@ -75,7 +75,8 @@ void Form1::Form_Load()
 void Form1::showToolTip(int index)
 {
     const SerialPort& port = bank_.port(index);
-    QString tip = statusToolTip(index + 1, bank_.devicePath(index), port.counters(), port.problem());
+    QString tip =
+        statusToolTip(index + 1, bank_.devicePath(index), port.counters(), port.problem());
     if (toolTipExtra_)
         tip += toolTipExtra_(index);
     if (tip != Label9[index]->toolTip())
@@ -205,9 +206,21 @@ bool Form1::yieldAfterPort()
 // earlier commands, wait for it to drain, handling events as they come. So the sweep runs at the
 // line rate of the slowest port that drains, and nothing is dropped on the way. While a status
 // check waits for its answers the sweep waits too, and goes on from where it stood.
+//
+// Events posted within the program are handled at every yield. The system is asked for its own
+// (input, timer ticks, the lines' notifiers) at most every kSystemLookNs: asking polls every
+// descriptor of the window, which costs as much as a few of the writes of one command, and
+// nothing the operator sees moves within a fraction of a millisecond. Shorter than the
+// shortest timer interval, so that no tick is missed for it.
 bool Form1::yieldToWindow()
 {
-    QCoreApplication::processEvents();
+    const qint64 now = clock_.nsecsElapsed();
+    if (now - lastSystemLookNs_ >= kSystemLookNs) {
+        lastSystemLookNs_ = now;
+        QCoreApplication::processEvents();
+    } else {
+        QCoreApplication::sendPostedEvents();
+    }
     const auto mustWait = [this] {
         return bank_.sendGate().isHeld() ||
                pacer_.mustWait(bank_.pendingOutputByPort(), clock_.elapsed());

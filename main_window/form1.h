@@ -104,6 +104,8 @@ private:
     FastSweep fastSweep_;
     OutputPacer pacer_;
     QElapsedTimer clock_;
+    static constexpr qint64 kSystemLookNs = 500000; // see yieldToWindow()
+    qint64 lastSystemLookNs_ = 0;
     bool ending_ = false;
     std::function<QString(int)> toolTipExtra_;
 };
