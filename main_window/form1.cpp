@@ -211,11 +211,16 @@ bool Form1::yieldAfterPort()
 // (input, timer ticks, the lines' notifiers) at most every kSystemLookNs: asking polls every
 // descriptor of the window, which costs as much as a few of the writes of one command, and
 // nothing the operator sees moves within a fraction of a millisecond. Shorter than the
-// shortest timer interval, so that no tick is missed for it.
+// shortest timer interval, so that no tick is missed for it. While a command waits in a port's
+// queue, what the line takes is handed to it first and the system is asked at every yield, as
+// its notifiers move the rest on: a click that ends the program should find no command torn.
 bool Form1::yieldToWindow()
 {
     const qint64 now = clock_.nsecsElapsed();
-    if (now - lastSystemLookNs_ >= kSystemLookNs) {
+    const bool waiting = bank_.outputWaiting();
+    if (waiting)
+        bank_.pushOutput();
+    if (waiting || now - lastSystemLookNs_ >= kSystemLookNs) {
         lastSystemLookNs_ = now;
         QCoreApplication::processEvents();
     } else {
