@@ -39,7 +39,12 @@ QString WireDecoder::decode(QByteArrayView bytes)
         input = pending;
     }
     const qsizetype end = Gb18030::wholeUnitsEnd(input);
-    QString text = decoder_.decode(input.first(end));
+    // Replies are mostly ASCII, which GB18030 leaves as it is: Qt's Latin-1 conversion then
+    // does in one pass what the converter does byte by byte.
+    const QByteArrayView whole = input.first(end);
+    const bool ascii = std::all_of(whole.begin(), whole.end(),
+                                   [](char byte) { return static_cast<uchar>(byte) < 0x80; });
+    QString text = ascii ? QString::fromLatin1(whole) : decoder_.decode(whole);
     unfinished_ = input.sliced(end).toByteArray();
     return text;
 }
