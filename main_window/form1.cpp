@@ -246,24 +246,21 @@ void Form1::showChunk(int index, const QString& chunk)
     Text11[index]->setText(chunk);
 }
 
-QString Form1::logText()
-{
-    return Text4->text();
-}
-
-void Form1::setLogText(const QString& text)
+void Form1::appendToLog(const QString& chunk)
 {
     // A text past the limit would be laid out in the box only to be emptied by its change
-    // handler at once; under a flood that is tens of kilobytes a port, five times a second.
+    // handler at once; under a flood that is tens of kilobytes a port, five times a second, and
+    // so is forming it: past the limit it is neither formed nor counted to its end.
     // The log ends as the handler leaves it: empty, its length "0", the caret at the start.
-    if (ReceiveLog::isOverLimit(text)) {
-        if (Text4->text().isEmpty())
+    const QString log = Text4->text();
+    if (ReceiveLog::isOverLimit(log, chunk)) {
+        if (log.isEmpty())
             Text4_Change();
         else
             Text4->setText(QString());
         return;
     }
-    Text4->setText(text);
+    Text4->setText(log + chunk);
 }
 
 QString Form1::prefixText()

@@ -84,8 +84,7 @@ private:
 
     // ReceivePollView
     void showChunk(int index, const QString& chunk) override;
-    QString logText() override;
-    void setLogText(const QString& text) override;
+    void appendToLog(const QString& chunk) override;
 
     // SweepHost
     QString prefixText() override;

@@ -45,6 +45,8 @@ private slots:
     void everythingPendingComesInOneChunkAndSplitCharactersArriveWhole();
     void theLogEmptiesItselfOnlyPastTheLimit_data();
     void theLogEmptiesItselfOnlyPastTheLimit();
+    void aPolledChunkCountsWithTheLogAsOneText_data();
+    void aPolledChunkCountsWithTheLogAsOneText();
     void emptyingReentersTheChangeHandlerExactlyOnce();
     void clearButtonEmptiesTheLog();
     void typingInTheMiddlePutsTheCaretBackAtTheEnd();
@@ -172,6 +174,39 @@ void TestWindowReceive::theLogEmptiesItselfOnlyPastTheLimit()
     QCOMPARE(bench.form.logLengthLabel()->text(), label);
     QCOMPARE(caretPosition(bench.form.receiveLog()),
              bench.form.receiveLog()->document()->characterCount() - 1);
+}
+
+// The poll judges the log and the chunk together without joining them first: the limit falls
+// where it falls for the joined text.
+void TestWindowReceive::aPolledChunkCountsWithTheLogAsOneText_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::addColumn<QString>("label");
+    const QString n999(999, QLatin1Char('x'));
+    QTest::newRow("999 + 1") << n999 << QByteArray("y") << "1000";
+    QTest::newRow("999 + 2") << n999 << QByteArray("yz") << "0";
+    QTest::newRow("0 + 1001") << QString() << QByteArray(1001, 'q') << "0";
+    QTest::newRow("0 + 4000") << QString() << QByteArray(4000, 'q') << "0";
+    // U+20000 is 95 32 82 36 on the wire, two code units and one character.
+    QTest::newRow("998 + a wide character")
+        << n999.left(998) << QByteArray("\x95\x32\x82\x36") << "999";
+    QTest::newRow("998 + a wide character and 2")
+        << n999.left(998) << QByteArray("\x95\x32\x82\x36yz") << "0";
+}
+
+void TestWindowReceive::aPolledChunkCountsWithTheLogAsOneText()
+{
+    QFETCH(QString, before);
+    QFETCH(QByteArray, wire);
+    QFETCH(QString, label);
+    PtyPeer peer;
+    Bench bench({{1, peer.linkPath()}});
+    bench.form.receiveLog()->setText(before);
+    QVERIFY(peer.write(wire));
+    QVERIFY(bench.pollWhenWaiting({{&peer, wire.size()}}));
+    QCOMPARE(bench.form.logLengthLabel()->text(), label);
+    QCOMPARE(bench.form.receiveLog()->text().isEmpty(), label == QStringLiteral("0"));
 }
 
 void TestWindowReceive::emptyingReentersTheChangeHandlerExactlyOnce()
