@@ -42,6 +42,7 @@ private slots:
     void aReplyInTwoPiecesShowsTheSecondInTheBoxAndBothInTheLog();
     void twoPortsInOnePollAreLoggedInPortOrderWithNothingBetween();
     void aQuietOrClosedPortLeavesItsBoxAndTheLogAlone();
+    void aChunkAsLongAsTheLastReplacesItWhereverItDiffers();
     void everythingPendingComesInOneChunkAndSplitCharactersArriveWhole();
     void theLogEmptiesItselfOnlyPastTheLimit_data();
     void theLogEmptiesItselfOnlyPastTheLimit();
@@ -104,6 +105,21 @@ void TestWindowReceive::aQuietOrClosedPortLeavesItsBoxAndTheLogAlone()
     QCOMPARE(bench.form.receiveBox(1)->text(), QStringLiteral("hello"));
     QCOMPARE(bench.form.receiveLog()->text(), QStringLiteral("hello"));
     QCOMPARE(bench.form.logLengthLabel()->text(), QStringLiteral("5"));
+}
+
+// A long chunk is laid out only in part; one of the same length that differs only in the part
+// not laid out still replaces it.
+void TestWindowReceive::aChunkAsLongAsTheLastReplacesItWhereverItDiffers()
+{
+    PtyPeer peer;
+    Bench bench({{1, peer.linkPath()}});
+    const QByteArray first(2000, 'a');
+    const QByteArray second = "b" + first.left(1999);
+    for (const QByteArray& chunk : {first, second, QByteArray("cd"), QByteArray("ef")}) {
+        QVERIFY(peer.write(chunk));
+        QVERIFY(bench.pollWhenWaiting({{&peer, chunk.size()}}));
+        QCOMPARE(bench.form.receiveBox(0)->text(), QString::fromLatin1(chunk));
+    }
 }
 
 void TestWindowReceive::everythingPendingComesInOneChunkAndSplitCharactersArriveWhole()
