@@ -1,12 +1,15 @@
 // Fast sweep throughput on sixteen pseudo-terminals.
 //
-// a) The far ends read as fast as they can: commands per second per port from the window's fast
-//    sweep, against the same commands written by a plain non-blocking write(2) loop.
+// a) The far ends read as fast as they can: commands per second from the window's fast sweep,
+//    against the same commands written by a plain non-blocking write(2) loop, and the main
+//    thread's CPU time per command of each. Three rounds, each a window run and a write(2) run.
 // b) The far ends read at 115200 baud 8N1 (11,520 bytes/s): how much of that line rate the
-//    sweep keeps busy, and the resident memory meanwhile.
+//    sweep keeps busy. Once.
 // Every received stream is checked against the fast sweep's own sequence.
 //
-// Usage: bench_fast_sweep [seconds]   (a: seconds per run, default 10; b: twice that)
+// Usage: bench_fast_sweep [seconds [rounds [--no-paced]]]
+//        (a: seconds per run, default 10, 3 rounds; b: twice that; --no-paced leaves b out, for
+//        a profiler)
 #include "bench_window.h"
 
 #include <QApplication>
@@ -168,15 +171,16 @@ const char* okText(bool ok)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    MemoryWatch memory;
+    printLoadBefore();
     const double seconds = argc > 1 ? std::max(1.0, QByteArray(argv[1]).toDouble()) : 10.0;
+    const int rounds = argc > 2 ? std::max(1, QByteArray(argv[2]).toInt()) : 3;
+    const bool paced = !(argc > 3 && QByteArray(argv[3]) == "--no-paced");
 
     PtySet ports;
     if (!ports.open(kPorts))
         return 1;
-    const QMap<int, QString>& devices = ports.devices;
-    const std::vector<int>& masters = ports.masters;
-
-    Window window(devices);
+    Window window(ports.devices);
     Form1& form = window.form;
     // The opening pass once, by hand; its timer and the receive poll's keep running as in use.
     if (!openPorts(form, kPorts))
@@ -186,33 +190,7 @@ int main(int argc, char** argv)
                 "pass timers on, as in use)\n\n");
 
     // a) Far ends that read as fast as they can.
-    ReadingPeers peers(masters, fastSequence(form));
-    const Run sweep = runFastSweep(form, peers, seconds, 0, 0);
-    const Run plain = runPlainWrites(ports.ptys, form, peers, seconds);
-
-    std::printf("a) far ends read as fast as they can; %.1f s per run\n", seconds);
-    std::printf("  %4s  %14s  %14s  %7s  %s\n", "port", "window cmd/s", "write(2) cmd/s", "ratio",
-                "stream window / write(2)");
-    double sweepSum = 0;
-    double plainSum = 0;
-    for (int i = 0; i < kPorts; ++i) {
-        const double a = sweep.commandsPerSecond(i);
-        const double b = plain.commandsPerSecond(i);
-        sweepSum += a;
-        plainSum += b;
-        std::printf("  %4d  %14.0f  %14.0f  %7.3f  %s / %s\n", i + 1, a, b, b > 0 ? a / b : 0,
-                    okText(sweep.streamOk[size_t(i)]), okText(plain.streamOk[size_t(i)]));
-    }
-    std::printf("  %4s  %14.0f  %14.0f  %7.3f\n", "all", sweepSum, plainSum,
-                plainSum > 0 ? sweepSum / plainSum : 0);
-    std::printf(
-        "  window: %.2f MB/s over all ports; write(2): %.2f MB/s\n",
-        (double(sweep.atEnd.bytes[0] - sweep.atStart.bytes[0]) * kPorts) / sweep.seconds / 1e6,
-        (double(plain.atEnd.bytes[0] - plain.atStart.bytes[0]) * kPorts) / plain.seconds / 1e6);
-    std::printf("  stream check: window %s, write(2) %s (%lld and %lld commands on every port)\n",
-                okText(sweep.allStreamsOk() && sweep.settled),
-                okText(plain.allStreamsOk() && plain.settled), sweep.commandsAfterSettle,
-                plain.commandsAfterSettle);
+    ReadingPeers peers(ports.masters, fastSequence(form));
     // Independent of what else runs: the main thread's CPU time for one command to all ports.
     const auto cpuPerStep = [](const Run& run) {
         const double steps = double(run.atEnd.commands[0] - run.atStart.commands[0]);
@@ -220,46 +198,86 @@ int main(int argc, char** argv)
                    ? (run.cpuEnd.mainThreadSeconds - run.cpuStart.mainThreadSeconds) / steps * 1e6
                    : 0.0;
     };
-    const double windowCpu = cpuPerStep(sweep);
-    const double plainCpu = cpuPerStep(plain);
-    std::printf("  main thread CPU per command to all 16 ports: window %.1f us, write(2) %.1f us, "
-                "ratio %.2f (aim: at most 1.25)\n",
-                windowCpu, plainCpu, plainCpu > 0 ? windowCpu / plainCpu : 0);
-    std::printf("  resident memory during the window's run: %ld KiB at start, %ld KiB at end\n",
-                sweep.rssStart, sweep.rssEnd);
-    printLoad("the window's run", sweep.cpuStart, sweep.cpuEnd);
-    printLoad("the write(2) run", plain.cpuStart, plain.cpuEnd);
-    std::printf("  (the peers are a thread of this process: process minus main thread is "
-                "mostly theirs)\n\n");
+    const auto allPorts = [](const Run& run) {
+        double sum = 0;
+        for (int i = 0; i < kPorts; ++i)
+            sum += run.commandsPerSecond(i);
+        return sum;
+    };
+    std::printf("a) far ends read as fast as they can; %.1f s per run\n", seconds);
+    std::printf("  %5s  %13s  %13s  %7s  %8s  %9s  %8s  %7s  %s\n", "round", "window cmd/s",
+                "write(2) cmd/s", "ratio", "lowest", "window us", "write us", "ratio",
+                "streams window / write(2)");
+    std::vector<double> rateRatios;
+    std::vector<double> cpuRatios;
+    bool ok = true;
+    qint64 sentByWindow = 0;
+    for (int round = 1; round <= rounds; ++round) {
+        const Run sweep = runFastSweep(form, peers, seconds, 0, sentByWindow);
+        sentByWindow += std::max<qint64>(sweep.commandsAfterSettle, 0);
+        const Run plain = runPlainWrites(ports.ptys, form, peers, seconds);
+        double lowest = 1e9;
+        for (int i = 0; i < kPorts; ++i)
+            lowest = std::min(lowest, plain.commandsPerSecond(i) > 0
+                                          ? sweep.commandsPerSecond(i) / plain.commandsPerSecond(i)
+                                          : 0.0);
+        const double a = allPorts(sweep);
+        const double b = allPorts(plain);
+        const double windowCpu = cpuPerStep(sweep);
+        const double plainCpu = cpuPerStep(plain);
+        rateRatios.push_back(b > 0 ? a / b : 0);
+        cpuRatios.push_back(plainCpu > 0 ? windowCpu / plainCpu : 0);
+        const bool streams =
+            sweep.allStreamsOk() && sweep.settled && plain.allStreamsOk() && plain.settled;
+        ok = ok && streams;
+        std::printf("  %5d  %13.0f  %13.0f  %7.3f  %8.3f  %9.1f  %8.1f  %7.3f  %s / %s\n", round, a,
+                    b, rateRatios.back(), lowest, windowCpu, plainCpu, cpuRatios.back(),
+                    okText(sweep.allStreamsOk() && sweep.settled),
+                    okText(plain.allStreamsOk() && plain.settled));
+        printLoad("the window's run", sweep.cpuStart, sweep.cpuEnd);
+        printLoad("the write(2) run", plain.cpuStart, plain.cpuEnd);
+    }
+    std::printf("  (cmd/s over all 16 ports; us: main thread CPU per command to all 16 ports; the "
+                "peers are a thread of this process: process minus main thread is mostly "
+                "theirs)\n\n");
+
+    Targets targets("bench_fast_sweep");
+    targets.onMedian("main-thread CPU per command to 16 ports, window / write(2)", cpuRatios,
+                     Targets::Aim::AtMost, 1.10, "%.2f");
+    targets.onMedian("commands per second, window / write(2)", rateRatios, Targets::Aim::AtLeast,
+                     0.95);
+    targets.check("every stream as the sweep sent it", ok, ok ? "ok" : "FAILED");
 
     // b) Far ends that read at the line rate.
-    const double pacedSeconds = 2 * seconds;
-    constexpr int kWarmUpMs = 1000;
-    peers.setPace(kLineRate);
-    const Run paced = runFastSweep(form, peers, pacedSeconds, kWarmUpMs,
-                                   std::max<qint64>(sweep.commandsAfterSettle, 0));
-    std::vector<double> shares;
-    for (int i = 0; i < kPorts; ++i)
-        shares.push_back(100.0 * paced.bytesPerSecond(i) / double(kLineRate));
-    std::printf("b) far ends read at %ld bytes/s (115200 baud 8N1); %.1f s measured after %d ms "
-                "warm-up\n",
-                kLineRate, paced.seconds, kWarmUpMs);
-    std::printf("  %-24s  %8s  %8s  %8s\n", "share of the line rate", "min", "median", "max");
-    std::printf("  %-24s  %7.2f%%  %7.2f%%  %7.2f%%\n", "over the 16 ports",
-                *std::min_element(shares.begin(), shares.end()), percentile(shares, 50),
-                maximum(shares));
-    std::printf("  resident memory: %ld KiB at start, %ld KiB at end (peak of the whole program "
-                "%ld KiB)\n",
-                paced.rssStart, paced.rssEnd, statusKiB("VmHWM"));
-    std::printf("  queued at the stop, in the window and the kernel's pty buffers: %lld bytes a "
-                "port (%.1f s of line)\n",
-                paced.bytesAfterSettle - paced.atEnd.bytes[0],
-                double(paced.bytesAfterSettle - paced.atEnd.bytes[0]) / double(kLineRate));
-    std::printf("  stream check: %s (%lld commands on every port)\n",
-                okText(paced.allStreamsOk() && paced.settled), paced.commandsAfterSettle);
-    printLoad("the paced run", paced.cpuStart, paced.cpuEnd);
+    if (paced) {
+        const double pacedSeconds = 2 * seconds;
+        constexpr int kWarmUpMs = 1000;
+        peers.setPace(kLineRate);
+        const Run run = runFastSweep(form, peers, pacedSeconds, kWarmUpMs, sentByWindow);
+        std::vector<double> shares;
+        for (int i = 0; i < kPorts; ++i)
+            shares.push_back(100.0 * run.bytesPerSecond(i) / double(kLineRate));
+        std::printf("b) far ends read at %ld bytes/s (115200 baud 8N1); %.1f s measured after %d "
+                    "ms warm-up\n",
+                    kLineRate, run.seconds, kWarmUpMs);
+        std::printf("  %-24s  %8s  %8s  %8s\n", "share of the line rate", "min", "median", "max");
+        std::printf("  %-24s  %7.2f%%  %7.2f%%  %7.2f%%\n", "over the 16 ports",
+                    *std::min_element(shares.begin(), shares.end()), percentile(shares, 50),
+                    maximum(shares));
+        std::printf("  resident memory: %ld KiB at start, %ld KiB at end (peak of the whole "
+                    "program %ld KiB)\n",
+                    run.rssStart, run.rssEnd, statusKiB("VmHWM"));
+        std::printf("  queued at the stop, in the window and the kernel's pty buffers: %lld bytes "
+                    "a port (%.1f s of line)\n",
+                    run.bytesAfterSettle - run.atEnd.bytes[0],
+                    double(run.bytesAfterSettle - run.atEnd.bytes[0]) / double(kLineRate));
+        std::printf("  stream check: %s (%lld commands on every port)\n",
+                    okText(run.allStreamsOk() && run.settled), run.commandsAfterSettle);
+        printLoad("the paced run", run.cpuStart, run.cpuEnd);
+        ok = ok && run.allStreamsOk() && run.settled;
+    }
 
-    const bool ok = sweep.allStreamsOk() && plain.allStreamsOk() && paced.allStreamsOk() &&
-                    sweep.settled && plain.settled && paced.settled;
-    return ok ? 0 : 1;
+    memory.addRow(targets);
+    targets.print();
+    return ok && targets.allMet() ? 0 : 1;
 }

@@ -22,6 +22,7 @@
 #include <memory>
 #include <poll.h>
 #include <pty.h>
+#include <string>
 #include <sys/resource.h>
 #include <termios.h>
 #include <thread>
@@ -427,6 +428,154 @@ inline void printLoad(const char* what, const CpuSample& a, const CpuSample& b)
                 "thread %.2f; other programs and kernel workers %.2f); load average %s\n",
                 what, machine, cores, process, mainThread, std::max(0.0, machine - process),
                 loadAverage().constData());
+}
+
+// The rows of the benchmarks' targets. A row measured in several runs is met when the median of
+// its runs meets the aim; a row on a maximum (a worst case, a largest delay) only when every run
+// does. Each row prints as one line beginning "  row ", which scripts/bench.sh gathers into its
+// closing table.
+class Targets {
+public:
+    enum class Aim { AtMost, Below, AtLeast };
+
+    explicit Targets(std::string bench) : bench_(std::move(bench)) {}
+
+    // fmt: how a figure prints ("%.2f"); unit: after the aim ("ms", "" for a ratio).
+    void onMedian(const std::string& figure, const std::vector<double>& runs, Aim aim, double limit,
+                  const char* fmt = "%.3f", const char* unit = "")
+    {
+        add(figure, runs, aim, limit, fmt, unit, false);
+    }
+    void onEveryRun(const std::string& figure, const std::vector<double>& runs, Aim aim,
+                    double limit, const char* fmt = "%.3f", const char* unit = "")
+    {
+        add(figure, runs, aim, limit, fmt, unit, true);
+    }
+    // A row that holds or not (a run that did not complete counts as missed).
+    void check(const std::string& figure, bool holds, const std::string& what)
+    {
+        rows_.push_back({figure, what, "", holds});
+    }
+
+    bool allMet() const
+    {
+        return std::all_of(rows_.begin(), rows_.end(), [](const Row& r) { return r.met; });
+    }
+
+    void print() const
+    {
+        std::printf("\n  targets (each row met or MISSED)\n");
+        for (const Row& r : rows_)
+            std::printf("  row  %-20s %-62s %-30s %-26s %s\n", bench_.c_str(), r.figure.c_str(),
+                        r.figures.c_str(), r.aim.c_str(), r.met ? "met" : "MISSED");
+    }
+
+private:
+    struct Row {
+        std::string figure;
+        std::string figures; // each run's, and the median
+        std::string aim;
+        bool met;
+    };
+
+    static bool meets(double value, Aim aim, double limit)
+    {
+        switch (aim) {
+        case Aim::AtMost:
+            return value <= limit;
+        case Aim::Below:
+            return value < limit;
+        case Aim::AtLeast:
+            break;
+        }
+        return value >= limit;
+    }
+
+    void add(const std::string& figure, const std::vector<double>& runs, Aim aim, double limit,
+             const char* fmt, const char* unit, bool everyRun)
+    {
+        const auto text = [fmt](double v) {
+            char buffer[64];
+            std::snprintf(buffer, sizeof buffer, fmt, v);
+            return std::string(buffer);
+        };
+        std::string figures;
+        bool met = !runs.empty();
+        for (double v : runs) {
+            figures += (figures.empty() ? "" : " ") + text(v);
+            if (everyRun)
+                met = met && meets(v, aim, limit);
+        }
+        std::vector<double> sorted = runs;
+        std::sort(sorted.begin(), sorted.end());
+        const double median = sorted.empty() ? 0 : sorted[(sorted.size() - 1) / 2];
+        if (!everyRun) {
+            met = met && meets(median, aim, limit);
+            if (runs.size() > 1)
+                figures += " -> " + text(median);
+        }
+        const char* sign = aim == Aim::AtMost ? "<=" : aim == Aim::Below ? "<" : ">=";
+        std::string aimText = std::string(sign) + " " + text(limit);
+        if (*unit)
+            aimText += std::string(" ") + unit;
+        aimText += everyRun ? (runs.size() > 1 ? " (every run)" : "") : " (median)";
+        rows_.push_back({figure, figures, aimText, met});
+    }
+
+    std::string bench_;
+    std::vector<Row> rows_;
+};
+
+// The resident memory 10 s into the benchmark (taken by a thread of its own, whatever the main
+// thread is busy with) against the end: the memory row of every benchmark.
+class MemoryWatch {
+public:
+    MemoryWatch()
+        : thread_([this] {
+              const Clock::time_point start = Clock::now();
+              while (!stopping_ && secondsSince(start) < 10)
+                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+              if (!stopping_)
+                  at10_ = statusKiB("VmRSS");
+          })
+    {
+    }
+    ~MemoryWatch() { stop(); }
+    MemoryWatch(const MemoryWatch&) = delete;
+    MemoryWatch& operator=(const MemoryWatch&) = delete;
+
+    // Growth in MiB from 10 s in to now; adds the row.
+    void addRow(Targets& targets)
+    {
+        stop();
+        const long end = statusKiB("VmRSS");
+        std::printf("  resident memory: %ld KiB 10 s in, %ld KiB at the end\n", at10_.load(), end);
+        if (at10_ < 0) {
+            targets.check("resident memory growth after the first 10 s", false,
+                          "the run was shorter than 10 s");
+            return;
+        }
+        targets.onEveryRun("resident memory growth after the first 10 s, MB",
+                           {double(end - at10_) / 1024.0}, Targets::Aim::AtMost, 2.0, "%.2f", "MB");
+    }
+
+private:
+    void stop()
+    {
+        stopping_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    std::atomic<long> at10_{-1};
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+// The load average before a benchmark measures, as bench.sh judges the machine idle by it.
+inline void printLoadBefore()
+{
+    std::printf("load average before the run: %s\n", loadAverage().constData());
 }
 
 // The fast sweep's range command, as bytes.

@@ -23,8 +23,15 @@ bool isRunning(SweepHost& host)
 
 QString FastSweep::rangeCommand(int firstChannel)
 {
-    return QStringLiteral(":::::::::::::::::::ZAVB") + decimalText(firstChannel) + u'-' +
-           decimalText(firstChannel + kBlockSpan) + u'.';
+    // Formed in one buffer: this runs for every command of the sweep.
+    QString command;
+    command.reserve(40);
+    command.append(QLatin1StringView(":::::::::::::::::::ZAVB"));
+    appendDecimalText(command, firstChannel);
+    command.append(u'-');
+    appendDecimalText(command, firstChannel + kBlockSpan);
+    command.append(u'.');
+    return command;
 }
 
 void FastSweep::click(SweepHost& host)

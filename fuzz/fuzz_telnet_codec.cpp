@@ -72,7 +72,8 @@ void checkRoundTrip(TelnetCodec& codec, QByteArrayView wire, const QString& repo
 {
     QByteArray data;
     QByteArray answers;
-    check(codec.receive(codec.encodeData(wire), data, answers), "its own data broke it", report);
+    check(codec.receive(codec.encodeData(wire.toByteArray()), data, answers),
+          "its own data broke it", report);
     check(data == wire, "data did not survive encoding and decoding", report);
     check(answers.isEmpty(), "data drew an answer", report);
 }

@@ -75,7 +75,8 @@ void Form1::Form_Load()
 void Form1::showToolTip(int index)
 {
     const SerialPort& port = bank_.port(index);
-    QString tip = statusToolTip(index + 1, bank_.devicePath(index), port.counters(), port.problem());
+    QString tip =
+        statusToolTip(index + 1, bank_.devicePath(index), port.counters(), port.problem());
     if (toolTipExtra_)
         tip += toolTipExtra_(index);
     if (tip != Label9[index]->toolTip())
@@ -205,9 +206,26 @@ bool Form1::yieldAfterPort()
 // earlier commands, wait for it to drain, handling events as they come. So the sweep runs at the
 // line rate of the slowest port that drains, and nothing is dropped on the way. While a status
 // check waits for its answers the sweep waits too, and goes on from where it stood.
+//
+// Events posted within the program are handled at every yield. The system is asked for its own
+// (input, timer ticks, the lines' notifiers) at most every kSystemLookNs: asking polls every
+// descriptor of the window, which costs as much as a few of the writes of one command, and
+// nothing the operator sees moves within a fraction of a millisecond. Shorter than the
+// shortest timer interval, so that no tick is missed for it. While a command waits in a port's
+// queue, what the line takes is handed to it first and the system is asked at every yield, as
+// its notifiers move the rest on: a click that ends the program should find no command torn.
 bool Form1::yieldToWindow()
 {
-    QCoreApplication::processEvents();
+    const qint64 now = clock_.nsecsElapsed();
+    const bool waiting = bank_.outputWaiting();
+    if (waiting)
+        bank_.pushOutput();
+    if (waiting || now - lastSystemLookNs_ >= kSystemLookNs) {
+        lastSystemLookNs_ = now;
+        QCoreApplication::processEvents();
+    } else {
+        QCoreApplication::sendPostedEvents();
+    }
     const auto mustWait = [this] {
         return bank_.sendGate().isHeld() ||
                pacer_.mustWait(bank_.pendingOutputByPort(), clock_.elapsed());
@@ -228,24 +246,21 @@ void Form1::showChunk(int index, const QString& chunk)
     Text11[index]->setText(chunk);
 }
 
-QString Form1::logText()
-{
-    return Text4->text();
-}
-
-void Form1::setLogText(const QString& text)
+void Form1::appendToLog(const QString& chunk)
 {
     // A text past the limit would be laid out in the box only to be emptied by its change
-    // handler at once; under a flood that is tens of kilobytes a port, five times a second.
+    // handler at once; under a flood that is tens of kilobytes a port, five times a second, and
+    // so is forming it: past the limit it is neither formed nor counted to its end.
     // The log ends as the handler leaves it: empty, its length "0", the caret at the start.
-    if (ReceiveLog::isOverLimit(text)) {
-        if (Text4->text().isEmpty())
+    const QString log = Text4->text();
+    if (ReceiveLog::isOverLimit(log, chunk)) {
+        if (log.isEmpty())
             Text4_Change();
         else
             Text4->setText(QString());
         return;
     }
-    Text4->setText(text);
+    Text4->setText(log + chunk);
 }
 
 QString Form1::prefixText()

@@ -84,8 +84,7 @@ private:
 
     // ReceivePollView
     void showChunk(int index, const QString& chunk) override;
-    QString logText() override;
-    void setLogText(const QString& text) override;
+    void appendToLog(const QString& chunk) override;
 
     // SweepHost
     QString prefixText() override;
@@ -104,6 +103,8 @@ private:
     FastSweep fastSweep_;
     OutputPacer pacer_;
     QElapsedTimer clock_;
+    static constexpr qint64 kSystemLookNs = 500000; // see yieldToWindow()
+    qint64 lastSystemLookNs_ = 0;
     bool ending_ = false;
     std::function<QString(int)> toolTipExtra_;
 };

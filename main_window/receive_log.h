@@ -14,4 +14,8 @@ inline bool isOverLimit(QStringView text)
 {
     return characterCount(text) > kLimit;
 }
+
+// Whether text followed by more (a received chunk) is over the limit; counts no further than the
+// limit.
+bool isOverLimit(QStringView text, QStringView more);
 } // namespace ReceiveLog

@@ -29,9 +29,20 @@ void TextBox::setFrameLimited(bool limited)
     }
 }
 
+// Compared in its parts: joining them would copy a long text for every assignment.
+bool TextBox::holds(const QString& text) const
+{
+    if (waiting_)
+        return text == waitingText_;
+    const QString shown = QLineEdit::text();
+    const QStringView whole(text);
+    return whole.size() == hidden_.size() + shown.size() && whole.startsWith(hidden_) &&
+           whole.sliced(hidden_.size()) == shown;
+}
+
 void TextBox::setText(const QString& text)
 {
-    if (text == this->text())
+    if (holds(text))
         return;
     if (frame_ && !hasFocus()) {
         waitingText_ = text;

@@ -35,6 +35,7 @@ protected:
     bool event(QEvent* event) override;
 
 private:
+    bool holds(const QString& text) const;
     void show(const QString& text);
     void showWaiting();
     void showWhole();

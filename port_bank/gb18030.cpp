@@ -48,7 +48,11 @@ Gb18030::Unit Gb18030::unitAt(QByteArrayView bytes)
 
 qsizetype Gb18030::wholeUnitsEnd(QByteArrayView bytes)
 {
-    qsizetype i = 0;
+    // Everything up to the last byte that ends any unit is whole units, whatever it holds: only
+    // what follows needs following, not the whole of a long piece.
+    qsizetype i = bytes.length();
+    while (i > 0 && !endsAnyUnit(static_cast<uchar>(bytes[i - 1])))
+        --i;
     while (i < bytes.length()) {
         const qsizetype length = unitAt(bytes.sliced(i)).length;
         if (length == 0)

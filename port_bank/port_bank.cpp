@@ -3,6 +3,8 @@
 #include "port_bank/output_pacer.h"
 #include "port_bank/port_directory.h"
 
+#include <algorithm>
+
 PortBank::PortBank(PortDirectory& directory, QObject* parent)
     : QObject(parent), directory_(directory)
 {
@@ -30,6 +32,18 @@ std::array<qint64, PortBank::kPortCount> PortBank::pendingOutputByPort() const
             port.isOpen() ? port.pendingOutput() : OutputPacer::kClosed;
     }
     return pending;
+}
+
+bool PortBank::outputWaiting() const
+{
+    return std::any_of(ports_.begin(), ports_.end(),
+                       [](const auto& port) { return port->outputWaiting(); });
+}
+
+void PortBank::pushOutput()
+{
+    for (auto& port : ports_)
+        port->pushOutput();
 }
 
 QString PortBank::devicePath(int index) const

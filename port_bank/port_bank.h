@@ -32,6 +32,10 @@ public:
 
     // Output still waiting for its line, per port; OutputPacer::kClosed for a closed port.
     std::array<qint64, kPortCount> pendingOutputByPort() const;
+    // Whether any port has a command waiting in this program's queue for its line.
+    bool outputWaiting() const;
+    // Hands every port's line what waits in its queue, as far as it takes it now.
+    void pushOutput();
 
     // The device behind port index: the one open, or the one its port number names. Every port
     // object starts with port number 1, so this asks for index + 1 itself.

@@ -50,6 +50,8 @@ public:
     // Everything received since the last take, as text. Bytes that the bound dropped meanwhile
     // are reported here, once per take; a character cut by the drop is never half decoded.
     QString takeText();
+    // Whether a command waits, in whole or in part, in the line's output queue.
+    bool hasWaiting() const { return !waiting_.empty(); }
 
 private:
     struct Waiting {

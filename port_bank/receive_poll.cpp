@@ -11,6 +11,6 @@ void runReceivePoll(PortBank& bank, ReceivePollView& view)
         bank.lastError().record(bank.port(index).input(chunk));
         if (!chunk.isEmpty())
             view.showChunk(index, chunk);
-        view.setLogText(view.logText() + chunk);
+        view.appendToLog(chunk);
     }
 }

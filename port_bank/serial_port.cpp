@@ -286,7 +286,7 @@ std::int32_t SerialPort::outputEncoded(const QByteArray& bytes)
     if (bytes.isEmpty())
         return PortError::None;
     // A line would queue without limit for a device or a connection that does not drain.
-    if (d->line->bytesToWrite() + bytes.size() > kOutputLimit)
+    if (!d->line->queueFits(bytes.size(), kOutputLimit))
         return PortError::OutputFull;
     const qint64 waiting = d->line->write(bytes);
     if (waiting < 0)
@@ -313,6 +313,17 @@ std::int32_t SerialPort::input(QString& received)
 qint64 SerialPort::pendingOutput() const
 {
     return isOpen() ? d->line->bytesToPace() : 0;
+}
+
+bool SerialPort::outputWaiting() const
+{
+    return d->traffic.hasWaiting();
+}
+
+void SerialPort::pushOutput()
+{
+    if (isOpen())
+        d->line->pushOut();
 }
 
 QString SerialPort::problem() const

@@ -71,6 +71,11 @@ public:
     // Bytes queued by output() that a writer sending back to back should wait for (a far line's
     // backlog at its speed included); the output bound counts a little more, see SerialLine.
     qint64 pendingOutput() const;
+    // Whether a command waits, in whole or in part, in this program's queue for the line (a line
+    // that takes commands whole at once has none).
+    bool outputWaiting() const;
+    // Hands the line what waits in that queue, as far as it takes it now; never blocks.
+    void pushOutput();
 
     // The device this object has open, or would open for its port number.
     QString devicePath() const;

@@ -3,6 +3,25 @@
 #include "port_bank/gb18030.h"
 
 #include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Eight bytes at a time: a byte at a time costs five times the Latin-1 conversion itself.
+bool isAscii(QByteArrayView bytes)
+{
+    const char* at = bytes.data();
+    const char* const end = at + bytes.size();
+    for (; end - at >= 8; at += 8) {
+        quint64 word;
+        std::memcpy(&word, at, sizeof word);
+        if (word & 0x8080808080808080ULL)
+            return false;
+    }
+    return std::all_of(at, end, [](char byte) { return static_cast<uchar>(byte) < 0x80; });
+}
+
+} // namespace
 
 QByteArray encodeForWire(const QString& text)
 {
@@ -39,7 +58,10 @@ QString WireDecoder::decode(QByteArrayView bytes)
         input = pending;
     }
     const qsizetype end = Gb18030::wholeUnitsEnd(input);
-    QString text = decoder_.decode(input.first(end));
+    // Replies are mostly ASCII, which GB18030 leaves as it is: Qt's Latin-1 conversion then
+    // does in one pass what the converter does byte by byte.
+    const QByteArrayView whole = input.first(end);
+    QString text = isAscii(whole) ? QString::fromLatin1(whole) : decoder_.decode(whole);
     unfinished_ = input.sliced(end).toByteArray();
     return text;
 }

@@ -28,7 +28,10 @@ void SessionRecorder::commandSent(int index, const QByteArray& bytes)
     record.ms = wallClockMs();
     record.index = index;
     record.kind = LogRecord::Kind::Sent;
-    record.bytes = ownCopy(bytes);
+    // A command's bytes are the broadcast's own, encoded once for all ports: shared, not copied
+    // sixteen times (the count is atomic, so the writer thread may hold them). Only a view of a
+    // buffer owned elsewhere, which has no capacity of its own, is copied.
+    record.bytes = bytes.capacity() >= bytes.size() ? bytes : ownCopy(bytes);
     writer_.log(std::move(record));
 }
 

@@ -201,6 +201,7 @@ void TestNumberRules::decimalText_data()
     QTest::newRow("negative") << -1 << "-1";
     QTest::newRow("16-bit bottom") << -32768 << "-32768";
     QTest::newRow("no separator") << 2147483647 << "2147483647";
+    QTest::newRow("lowest int") << int(-2147483647 - 1) << "-2147483648";
 }
 
 void TestNumberRules::decimalText()

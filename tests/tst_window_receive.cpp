@@ -42,9 +42,12 @@ private slots:
     void aReplyInTwoPiecesShowsTheSecondInTheBoxAndBothInTheLog();
     void twoPortsInOnePollAreLoggedInPortOrderWithNothingBetween();
     void aQuietOrClosedPortLeavesItsBoxAndTheLogAlone();
+    void aChunkAsLongAsTheLastReplacesItWhereverItDiffers();
     void everythingPendingComesInOneChunkAndSplitCharactersArriveWhole();
     void theLogEmptiesItselfOnlyPastTheLimit_data();
     void theLogEmptiesItselfOnlyPastTheLimit();
+    void aPolledChunkCountsWithTheLogAsOneText_data();
+    void aPolledChunkCountsWithTheLogAsOneText();
     void emptyingReentersTheChangeHandlerExactlyOnce();
     void clearButtonEmptiesTheLog();
     void typingInTheMiddlePutsTheCaretBackAtTheEnd();
@@ -102,6 +105,21 @@ void TestWindowReceive::aQuietOrClosedPortLeavesItsBoxAndTheLogAlone()
     QCOMPARE(bench.form.receiveBox(1)->text(), QStringLiteral("hello"));
     QCOMPARE(bench.form.receiveLog()->text(), QStringLiteral("hello"));
     QCOMPARE(bench.form.logLengthLabel()->text(), QStringLiteral("5"));
+}
+
+// A long chunk is laid out only in part; one of the same length that differs only in the part
+// not laid out still replaces it.
+void TestWindowReceive::aChunkAsLongAsTheLastReplacesItWhereverItDiffers()
+{
+    PtyPeer peer;
+    Bench bench({{1, peer.linkPath()}});
+    const QByteArray first(2000, 'a');
+    const QByteArray second = "b" + first.left(1999);
+    for (const QByteArray& chunk : {first, second, QByteArray("cd"), QByteArray("ef")}) {
+        QVERIFY(peer.write(chunk));
+        QVERIFY(bench.pollWhenWaiting({{&peer, chunk.size()}}));
+        QCOMPARE(bench.form.receiveBox(0)->text(), QString::fromLatin1(chunk));
+    }
 }
 
 void TestWindowReceive::everythingPendingComesInOneChunkAndSplitCharactersArriveWhole()
@@ -172,6 +190,39 @@ void TestWindowReceive::theLogEmptiesItselfOnlyPastTheLimit()
     QCOMPARE(bench.form.logLengthLabel()->text(), label);
     QCOMPARE(caretPosition(bench.form.receiveLog()),
              bench.form.receiveLog()->document()->characterCount() - 1);
+}
+
+// The poll judges the log and the chunk together without joining them first: the limit falls
+// where it falls for the joined text.
+void TestWindowReceive::aPolledChunkCountsWithTheLogAsOneText_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::addColumn<QString>("label");
+    const QString n999(999, QLatin1Char('x'));
+    QTest::newRow("999 + 1") << n999 << QByteArray("y") << "1000";
+    QTest::newRow("999 + 2") << n999 << QByteArray("yz") << "0";
+    QTest::newRow("0 + 1001") << QString() << QByteArray(1001, 'q') << "0";
+    QTest::newRow("0 + 4000") << QString() << QByteArray(4000, 'q') << "0";
+    // U+20000 is 95 32 82 36 on the wire, two code units and one character.
+    QTest::newRow("998 + a wide character")
+        << n999.left(998) << QByteArray("\x95\x32\x82\x36") << "999";
+    QTest::newRow("998 + a wide character and 2")
+        << n999.left(998) << QByteArray("\x95\x32\x82\x36yz") << "0";
+}
+
+void TestWindowReceive::aPolledChunkCountsWithTheLogAsOneText()
+{
+    QFETCH(QString, before);
+    QFETCH(QByteArray, wire);
+    QFETCH(QString, label);
+    PtyPeer peer;
+    Bench bench({{1, peer.linkPath()}});
+    bench.form.receiveLog()->setText(before);
+    QVERIFY(peer.write(wire));
+    QVERIFY(bench.pollWhenWaiting({{&peer, wire.size()}}));
+    QCOMPARE(bench.form.logLengthLabel()->text(), label);
+    QCOMPARE(bench.form.receiveLog()->text().isEmpty(), label == QStringLiteral("0"));
 }
 
 void TestWindowReceive::emptyingReentersTheChangeHandlerExactlyOnce()

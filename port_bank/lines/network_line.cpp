@@ -94,6 +94,7 @@ bool NetworkLine::connectToLine(const SerialSettings& settings)
     asked_ = settings;
     pace_.setSettings(settings);
     pace_.clear();
+    unackedBound_ = 0; // a fresh socket
     state_ = State::Connecting;
     deadline_.start(kConnectTimeoutMs);
     // Names are looked up by Qt on a thread of its own; the call returns at once.
@@ -322,7 +323,7 @@ void NetworkLine::stopTimers()
 // a close that drops it is not told apart (Telnet's own bytes share that queue).
 qint64 NetworkLine::write(const QByteArray& bytes)
 {
-    if (state_ != State::Up || !send(protocol_->encode(bytes)))
+    if (state_ != State::Up || !sendData(protocol_->encode(bytes)))
         return -1;
     pace_.sent(bytes.size(), clock_.nsecsElapsed());
     return 0;
@@ -332,6 +333,7 @@ qint64 NetworkLine::write(const QByteArray& bytes)
 // that fails (the server has gone) ends the connection here.
 bool NetworkLine::send(const QByteArray& bytes)
 {
+    unackedBound_ += bytes.size();
     if (socket_.write(bytes) == bytes.size()) {
         socket_.flush();
         return true;
@@ -341,19 +343,59 @@ bool NetworkLine::send(const QByteArray& bytes)
     return false;
 }
 
+// Line data goes to the system itself while nothing waits in Qt's queue before it: one call,
+// where Qt would switch its write notifier on and off again for every command.
+bool NetworkLine::sendData(const QByteArray& wire)
+{
+    qint64 taken = 0;
+    if (socket_.bytesToWrite() == 0) {
+        QString why;
+        taken = sendPastBuffer(socket_, wire.constData(), wire.size(), &why);
+        if (taken < 0) {
+            // What the server wrote before it went is read first, as for Qt's own errors.
+            readChunk();
+            if (state_ == State::Up)
+                loseConnection(why);
+            return false;
+        }
+        unackedBound_ += taken;
+        if (taken == wire.size())
+            return true;
+    }
+    return send(taken == 0 ? wire : wire.sliced(taken));
+}
+
+qint64 NetworkLine::unacknowledged() const
+{
+    unackedBound_ = unacknowledgedBytes(socket_);
+    return unackedBound_;
+}
+
 qint64 NetworkLine::bytesToWrite() const
 {
     if (state_ != State::Up)
         return 0;
-    const qint64 unacknowledged = socket_.bytesToWrite() + unacknowledgedBytes(socket_);
-    return qMax(unacknowledged, pace_.backlog(clock_.nsecsElapsed()));
+    return qMax(socket_.bytesToWrite() + unacknowledged(), pace_.backlog(clock_.nsecsElapsed()));
+}
+
+// Exactly as bytesToWrite() would say, asking the system only when the bound does not settle it.
+bool NetworkLine::queueFits(qint64 bytes, qint64 limit) const
+{
+    if (state_ != State::Up)
+        return bytes <= limit;
+    const qint64 backlog = pace_.backlog(clock_.nsecsElapsed());
+    if (qMax(socket_.bytesToWrite() + unackedBound_, backlog) + bytes <= limit)
+        return true;
+    return qMax(socket_.bytesToWrite() + unacknowledged(), backlog) + bytes <= limit;
 }
 
 qint64 NetworkLine::bytesToPace() const
 {
     if (state_ != State::Up)
         return 0;
-    const qint64 beyondFlight = qMax<qint64>(0, unacknowledgedBytes(socket_) - kInFlight);
+    // Within the flight even the bound counts nothing beyond it, as the system's figure would.
+    const qint64 unacked = unackedBound_ > kInFlight ? unacknowledged() : 0;
+    const qint64 beyondFlight = qMax<qint64>(0, unacked - kInFlight);
     return qMax(socket_.bytesToWrite() + beyondFlight, pace_.backlog(clock_.nsecsElapsed()));
 }
 

@@ -62,6 +62,7 @@ public:
     qint64 bytesToWrite() const override;
     // The far line's backlog at its speed, and what waits beyond a network's usual flight.
     qint64 bytesToPace() const override;
+    bool queueFits(qint64 bytes, qint64 limit) const override;
     bool carriesSettings() const override { return protocol_->carriesSettings(); }
     // Drops the connection and its pending output at once; the outcome stays as it was.
     qint64 close() override;
@@ -85,6 +86,8 @@ private:
     void readChunk();
     bool takeChunk(const QByteArray& chunk);
     bool send(const QByteArray& bytes);
+    bool sendData(const QByteArray& wire);
+    qint64 unacknowledged() const;
     void onSocketError(QAbstractSocket::SocketError error);
     void onDeadline();
     void takeData(QByteArray bytes);
@@ -121,4 +124,8 @@ private:
     bool awaitingAnswer_ = false; // settings requests sent, no answer yet
     QByteArray opening_;          // what the protocol sends first, once connected
     QByteArray held_;             // line data that arrived before the line came up
+    // At least what the system holds unacknowledged: what it said last, plus everything handed
+    // to the socket since. While even this is small, the system need not be asked, which would
+    // cost a call for every port and command of a fast sweep.
+    mutable qint64 unackedBound_ = 0;
 };

@@ -209,6 +209,12 @@ void PosixDeviceLine::collect()
     drainDevice();
 }
 
+void PosixDeviceLine::pushOut()
+{
+    if (holdsDevice() && port_.bytesToWrite() > 0)
+        port_.flush();
+}
+
 qint64 PosixDeviceLine::close()
 {
     int driverHeld = 0;

@@ -19,6 +19,7 @@ public:
     qint64 write(const QByteArray& bytes) override;
     qint64 bytesToWrite() const override;
     void collect() override;
+    void pushOut() override;
     qint64 close() override;
 
 private:

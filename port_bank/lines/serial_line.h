@@ -41,12 +41,20 @@ public:
     // What a writer that sends back to back should wait on: the same, less what is merely on
     // its way to a far line that keeps up.
     virtual qint64 bytesToPace() const { return bytesToWrite(); }
+    // Whether `bytes` more keep bytesToWrite() within limit; a line that can tell without asking
+    // the system answers so.
+    virtual bool queueFits(qint64 bytes, qint64 limit) const
+    {
+        return bytesToWrite() + bytes <= limit;
+    }
     // Whether the settings asked reach the line (a raw TCP connection carries none: the server
     // keeps its own).
     virtual bool carriesSettings() const { return true; }
     // Reports what the line holds beyond what it has reported, so that a read gets everything
     // received so far even when the event loop has not run since.
     virtual void collect() {}
+    // Hands the device what waits in this program's queue, as far as it takes it now.
+    virtual void pushOut() {}
 
     // Lets the line go at once; pending output is dropped. Returns how many bytes that had left
     // this program's queue the driver still held and dropped with it.

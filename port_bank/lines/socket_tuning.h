@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 class QAbstractSocket;
+class QString;
 
 // What this program asks of and learns from the system about a connection to a device server,
 // beyond what Qt offers. Each platform builds its own definitions.
@@ -24,3 +25,8 @@ struct AckState {
     qint64 sinceAckMs = 0;
 };
 AckState ackState(const QAbstractSocket& socket);
+
+// Hands bytes to the system at once, past Qt's write buffer (which must be empty), without
+// waiting: how many it took (0 where the platform offers no such way, or the system takes none
+// now), or -1 with the system's reason in *why.
+qint64 sendPastBuffer(QAbstractSocket& socket, const char* data, qint64 size, QString* why);

@@ -55,3 +55,18 @@ AckState ackState(const QAbstractSocket& socket)
     // Unacknowledged segments in flight, or window probes unanswered.
     return {true, info.tcpi_unacked > 0 || info.tcpi_probes > 0, qint64(info.tcpi_last_ack_recv)};
 }
+
+qint64 sendPastBuffer(QAbstractSocket& socket, const char* data, qint64 size, QString* why)
+{
+    const auto fd = static_cast<int>(socket.socketDescriptor());
+    ssize_t sent;
+    do {
+        sent = ::send(fd, data, size_t(size), MSG_DONTWAIT | MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent >= 0)
+        return sent;
+    if (errno == EAGAIN || errno == EWOULDBLOCK)
+        return 0;
+    *why = qt_error_string(errno);
+    return -1;
+}

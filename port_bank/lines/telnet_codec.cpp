@@ -1,5 +1,7 @@
 #include "port_bank/lines/telnet_codec.h"
 
+#include <cstring>
+
 #include <utility>
 
 namespace {
@@ -91,11 +93,17 @@ QByteArray TelnetCodec::openingRequests()
     return out;
 }
 
-QByteArray TelnetCodec::encodeData(QByteArrayView data) const
+QByteArray TelnetCodec::encodeData(const QByteArray& data) const
 {
     // Without BINARY a bare CR must travel as CR NUL, or the server may eat the next byte; CR LF
     // travels as it is (RFC 854).
     const bool binary = ours_[kBinary];
+    // Commands seldom hold either byte: they then travel as they are, shared, not copied.
+    const auto holds = [&data](char byte) {
+        return std::memchr(data.constData(), byte, size_t(data.size())) != nullptr;
+    };
+    if (!holds(char(kIac)) && (binary || !holds('\r')))
+        return data;
     QByteArray out;
     out.reserve(data.size() + data.size() / 16 + 4);
     for (qsizetype i = 0; i < data.size(); ++i) {

@@ -50,7 +50,7 @@ public:
     QByteArray openingRequests();
 
     // Data for the line, as it goes on the connection.
-    QByteArray encodeData(QByteArrayView data) const;
+    QByteArray encodeData(const QByteArray& data) const;
 
     // SET-BAUDRATE, SET-DATASIZE, SET-PARITY and SET-STOPSIZE for these settings. Forgets what
     // the server reported before, so that judge() weighs the answers to these requests.
