@@ -33,6 +33,10 @@ if [ ! -d "$src/qtbase-$version" ]; then
     mv "$src/qtbase-$version.tmp" "$src/qtbase-$version"
 fi
 
+# Qt 6.4's Windows platform plugin asks for the dynamic OpenGL loader even when OpenGL is off.
+sed -i '/static inline bool isSoftwareGl()/,/#endif/ s/#if QT_CONFIG(dynamicgl)$/#if QT_CONFIG(dynamicgl) \&\& QT_CONFIG(opengl)/' \
+    "$src/qtbase-$version/src/plugins/platforms/windows/qwindowswindow.cpp"
+
 work=$cache/build-qt-$version-$key
 start=$SECONDS
 cmake -S "$src/qtbase-$version" -B "$work" -G Ninja \
