@@ -88,6 +88,7 @@ symbolizer=/usr/bin/llvm-symbolizer-14
 # test; leaks count as well.
 export ASAN_OPTIONS="halt_on_error=1:print_stacktrace=1:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:external_symbolizer_path=$symbolizer"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:external_symbolizer_path=$symbolizer"
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 
 gcc_build() {
     # The package is made from this tree: optimised as a release is; its line tables are enough
