@@ -30,6 +30,8 @@ static_assert(CommFormat::NoParity == NOPARITY && CommFormat::OddParity == ODDPA
 namespace {
 
 constexpr DWORD kReadChunk = 16 * 1024;
+// Longer than a character takes at 1200 baud, so that a reply arrives in one piece.
+constexpr DWORD kByteGapMs = 10;
 
 // COM10 and up open only by their device path; the path works for COM1 to COM9 too.
 QString devicePathOf(const QString& path)
@@ -169,13 +171,14 @@ bool Win32DeviceLine::configure(const SerialSettings& settings, const char** cal
     return SetCommState(handle_, &dcb);
 }
 
-// A read ends as soon as anything has arrived, with all that has; writes never time out.
+// A read waits for the first byte, then ends once the line has been quiet for kByteGapMs (or its
+// buffer is full); writes never time out. The documented "return as soon as a byte arrives"
+// setting (MAXDWORD, MAXDWORD, a constant) is not honoured by wine, which then waits for a full
+// buffer.
 bool Win32DeviceLine::setTimeouts()
 {
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = MAXDWORD - 1;
+    timeouts.ReadIntervalTimeout = kByteGapMs;
     return SetCommTimeouts(handle_, &timeouts);
 }
 
