@@ -1,9 +1,10 @@
 #include "port_bank/lines/win32_device_line.h"
 
 #include "port_bank/lines/device_line.h"
-#include "port_bank/lines/win32_comm_format.h"
+#include "port_bank/lines/win32_comm_setup.h"
 #include "port_bank/lines/win32_error_meaning.h"
 
+#include <QTimer>
 #include <QWinEventNotifier>
 
 #include <utility>
@@ -22,16 +23,10 @@ static_assert(Win32Error::FileNotFound == ERROR_FILE_NOT_FOUND &&
               Win32Error::OperationAborted == ERROR_OPERATION_ABORTED &&
               Win32Error::DeviceNotConnected == ERROR_DEVICE_NOT_CONNECTED &&
               Win32Error::DeviceRemoved == ERROR_DEVICE_REMOVED);
-static_assert(CommFormat::NoParity == NOPARITY && CommFormat::OddParity == ODDPARITY &&
-              CommFormat::EvenParity == EVENPARITY && CommFormat::MarkParity == MARKPARITY &&
-              CommFormat::SpaceParity == SPACEPARITY && CommFormat::OneStopBit == ONESTOPBIT &&
-              CommFormat::One5StopBits == ONE5STOPBITS && CommFormat::TwoStopBits == TWOSTOPBITS);
-
 namespace {
 
 constexpr DWORD kReadChunk = 16 * 1024;
-// Longer than a character takes at 1200 baud, so that a reply arrives in one piece.
-constexpr DWORD kByteGapMs = 10;
+constexpr int kEmptyReadPauseMs = 50;
 
 // COM10 and up open only by their device path; the path works for COM1 to COM9 too.
 QString devicePathOf(const QString& path)
@@ -93,10 +88,10 @@ SerialLine::Opening Win32DeviceLine::open(const SerialSettings& settings)
     }
     handle_ = handle;
     const char* call = nullptr;
-    bool ready = configure(settings, &call);
+    bool ready = setUpCommPort(handle_, settings, &call);
     if (ready) {
         call = "SetCommTimeouts";
-        ready = setTimeouts();
+        ready = setCommReadTimeouts(handle_);
     }
     if (ready) {
         call = "CreateEvent";
@@ -130,56 +125,15 @@ void Win32DeviceLine::applySettings(const SerialSettings& settings)
         return;
     }
     const char* call = nullptr;
-    if (!configure(settings, &call)) {
+    if (!setUpCommPort(handle_, settings, &call)) {
         emit warning(
             QStringLiteral("%1 %2: %3").arg(QLatin1String(call), path_, errorText(GetLastError())));
-        configure(settings_, &call);
+        setUpCommPort(handle_, settings_, &call);
         emit settingsAnswered(false);
         return;
     }
     settings_ = settings;
     emit settingsAnswered(true);
-}
-
-// Raw bytes both ways and no flow control; DTR and RTS raised, as a Unix open does.
-bool Win32DeviceLine::configure(const SerialSettings& settings, const char** call)
-{
-    *call = "GetCommState";
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(handle_, &dcb))
-        return false;
-    const CommFormat format = commFormatOf(settings);
-    dcb.BaudRate = format.baudRate;
-    dcb.ByteSize = format.byteSize;
-    dcb.Parity = format.parity;
-    dcb.StopBits = format.stopBits;
-    dcb.fBinary = TRUE;
-    dcb.fParity = format.parity != CommFormat::NoParity;
-    dcb.fOutxCtsFlow = FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fErrorChar = FALSE;
-    dcb.fNull = FALSE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    // A line error must not stop every read and write until it is cleared.
-    dcb.fAbortOnError = FALSE;
-    *call = "SetCommState";
-    return SetCommState(handle_, &dcb);
-}
-
-// A read waits for the first byte, then ends once the line has been quiet for kByteGapMs (or its
-// buffer is full); writes never time out. The documented "return as soon as a byte arrives"
-// setting (MAXDWORD, MAXDWORD, a constant) is not honoured by wine, which then waits for a full
-// buffer.
-bool Win32DeviceLine::setTimeouts()
-{
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = kByteGapMs;
-    return SetCommTimeouts(handle_, &timeouts);
 }
 
 bool Win32DeviceLine::startTransfers()
@@ -239,8 +193,18 @@ void Win32DeviceLine::onReadDone()
         ResetEvent(read_->overlapped.hEvent);
         return;
     }
-    if (finishRead() >= 0 && isUp())
+    const qint64 got = finishRead();
+    if (got > 0 && isUp()) {
         issueRead();
+    } else if (got == 0) {
+        // Not with these timeouts, but a driver that ends reads empty must not keep this
+        // thread busy: the next read waits a little.
+        ResetEvent(read_->overlapped.hEvent);
+        QTimer::singleShot(kEmptyReadPauseMs, this, [this] {
+            if (isUp() && !read_->pending)
+                issueRead();
+        });
+    }
 }
 
 void Win32DeviceLine::collect()

@@ -26,8 +26,6 @@ public:
 private:
     struct Transfer; // one overlapped read or write and the event that says it is done
 
-    bool configure(const SerialSettings& settings, const char** call);
-    bool setTimeouts();
     bool startTransfers();
     bool issueRead();
     qint64 finishRead();
