@@ -23,6 +23,7 @@ void TestWin32LineRules::errorsOfAnOpeningAndOfAnOpenPort_data()
     QTest::addColumn<Opening>("opening");
     QTest::addColumn<bool>("gone"); // the same code from a read or write on an open port
 
+    QTest::newRow("invalid function") << 1u << Opening::NoSuchDevice << false;
     QTest::newRow("file not found") << 2u << Opening::NoSuchDevice << false;
     QTest::newRow("path not found") << 3u << Opening::NoSuchDevice << false;
     QTest::newRow("access denied") << 5u << Opening::InUse << true;

@@ -44,6 +44,16 @@ bool setUpCommPort(void* handle, const SerialSettings& settings, const char** ca
     return SetCommState(handle, &dcb);
 }
 
+bool commPortHas(void* handle, const SerialSettings& settings)
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(handle, &dcb))
+        return false;
+    const CommFormat has{dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits};
+    return has == commFormatOf(settings);
+}
+
 // A read waits for the first byte, then ends once the line has been quiet for kByteGapMs (or its
 // buffer is full); writes never time out. The documented "return as soon as a byte arrives"
 // setting (MAXDWORD, MAXDWORD, a constant) is not honoured by wine, which then waits for a full

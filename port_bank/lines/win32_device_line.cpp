@@ -10,7 +10,8 @@
 #include <utility>
 #include <windows.h>
 
-static_assert(Win32Error::FileNotFound == ERROR_FILE_NOT_FOUND &&
+static_assert(Win32Error::InvalidFunction == ERROR_INVALID_FUNCTION &&
+              Win32Error::FileNotFound == ERROR_FILE_NOT_FOUND &&
               Win32Error::PathNotFound == ERROR_PATH_NOT_FOUND &&
               Win32Error::AccessDenied == ERROR_ACCESS_DENIED &&
               Win32Error::InvalidHandle == ERROR_INVALID_HANDLE &&
@@ -79,13 +80,8 @@ SerialLine::Opening Win32DeviceLine::open(const SerialSettings& settings)
     HANDLE handle = CreateFileW(reinterpret_cast<LPCWSTR>(devicePathOf(path_).utf16()),
                                 GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OVERLAPPED, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        const Opening opening = openingForWin32Error(error);
-        if (opening == Opening::Failed)
-            emit warning(QStringLiteral("open %1: %2").arg(path_, errorText(error)));
-        return opening;
-    }
+    if (handle == INVALID_HANDLE_VALUE)
+        return openingFailed("open", GetLastError());
     handle_ = handle;
     const char* call = nullptr;
     bool ready = setUpCommPort(handle_, settings, &call);
@@ -100,8 +96,7 @@ SerialLine::Opening Win32DeviceLine::open(const SerialSettings& settings)
     if (!ready) {
         const DWORD error = GetLastError();
         close();
-        emit warning(QStringLiteral("%1 %2: %3").arg(QLatin1String(call), path_, errorText(error)));
-        return Opening::Failed;
+        return openingFailed(call, error);
     }
     settings_ = settings;
     gone_ = false;
@@ -110,6 +105,14 @@ SerialLine::Opening Win32DeviceLine::open(const SerialSettings& settings)
     // had gone a moment later.
     issueRead();
     return Opening::Opened;
+}
+
+SerialLine::Opening Win32DeviceLine::openingFailed(const char* call, quint32 error)
+{
+    const Opening opening = openingForWin32Error(error);
+    if (opening == Opening::Failed)
+        emit warning(QStringLiteral("%1 %2: %3").arg(QLatin1String(call), path_, errorText(error)));
+    return opening;
 }
 
 bool Win32DeviceLine::isUp() const
@@ -125,9 +128,13 @@ void Win32DeviceLine::applySettings(const SerialSettings& settings)
         return;
     }
     const char* call = nullptr;
-    if (!setUpCommPort(handle_, settings, &call)) {
+    const bool taken = setUpCommPort(handle_, settings, &call);
+    if (!taken)
         emit warning(
             QStringLiteral("%1 %2: %3").arg(QLatin1String(call), path_, errorText(GetLastError())));
+    // A driver may take settings without a word and keep others (wine on a pty keeps 8 data
+    // bits and no parity): what it reads back is what the line has.
+    if (!taken || !commPortHas(handle_, settings)) {
         setUpCommPort(handle_, settings_, &call);
         emit settingsAnswered(false);
         return;

@@ -26,6 +26,7 @@ public:
 private:
     struct Transfer; // one overlapped read or write and the event that says it is done
 
+    Opening openingFailed(const char* call, quint32 error);
     bool startTransfers();
     bool issueRead();
     qint64 finishRead();

@@ -3,6 +3,7 @@
 SerialLine::Opening openingForWin32Error(quint32 error)
 {
     switch (error) {
+    case Win32Error::InvalidFunction:
     case Win32Error::FileNotFound:
     case Win32Error::PathNotFound:
     case Win32Error::DevNotExist:
