@@ -174,6 +174,15 @@ def main():
     devices = sum(len(glob.glob(f"/dev/{kind}[0-9]*")) for kind in ("ttyS", "ttyUSB", "ttyACM"))
     unmapped = list(range(len(MAPPED) + devices + 1, 17))
 
+    # A report or log path that Windows would open as a device is refused before any port
+    # opens: nothing reaches the controller on COM3.
+    for option, path in (("--report", "com3.csv"), ("--log", r"\\.\COM3")):
+        refused = subprocess.run(["wine", "lightbench.exe", option, path], cwd=package,
+                                 capture_output=True, text=True, timeout=120)
+        check(f"{option} {path} is refused with status 2", refused.returncode == 2 and
+              "names the Windows device" in refused.stderr, refused.stderr.strip()[-200:])
+    check("nothing reached COM3", peers[3].read() == b"", repr(peers[3].received))
+
     program = subprocess.Popen(["wine", "lightbench.exe", "--log", log_dir, "--report", report],
                                cwd=package, stdout=open(os.path.join(work, "stdout.txt"), "wb"),
                                stderr=open(os.path.join(work, "stderr.txt"), "wb"))
