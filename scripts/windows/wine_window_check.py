@@ -121,6 +121,17 @@ def colour_of(pixel):
     return None
 
 
+def port1_corner(shot):
+    """Where the green text of the open port 1 begins: the status column's left edge and the
+    first label's top; None while port 1 is not green."""
+    width, height, pixels = shot
+    greens = [(x, y) for y in range(height) for x in range(width // 2, width)
+              if colour_of(tuple(pixels[(y * width + x) * 3:(y * width + x) * 3 + 3])) == "green"]
+    if not greens:
+        return None
+    return min(x for x, _ in greens), min(y for _, y in greens)
+
+
 def status_colours(shot):
     """The status labels' colours from top to bottom: the column starts where the green of the
     open port 1 is, each label a band of rows with coloured text in it."""
@@ -130,13 +141,10 @@ def status_colours(shot):
         i = (y * width + x) * 3
         return colour_of(tuple(pixels[i:i + 3]))
 
-    greens = [(x, y) for y in range(height) for x in range(width // 2, width)
-              if at(x, y) == "green"]
-    if not greens:
+    corner = port1_corner(shot)
+    if not corner:
         return []
-    # Port 1 is open: its label is the first, and the column's left edge.
-    left = min(x for x, _ in greens)
-    top = min(y for _, y in greens)
+    left, top = corner
     bands, last_row = [], -10
     for y in range(max(0, top - 2), height):
         colours = {at(x, y) for x in range(max(0, left - 2), min(width, left + 60))} - {None}
@@ -211,15 +219,19 @@ def main():
           f"ports {unmapped[0]}-16" if unmapped else f"wine gave all of 4-16 to {devices} devices")
     if shot_path:
         screenshot(window, shot_path)
+    # Controls are found from port 1's label, whose text begins at (738, 106) in the window as
+    # Linux draws it, in case wine places the client area or the text a little apart.
+    corner = port1_corner(screenshot(window)) or (738, 106)
+    dx, dy = corner[0] - 738, corner[1] - 106
 
     # The settings box reaches the line: 115200 at first, then what is typed (a pty keeps 8 data
     # bits and no parity whatever it is told, so speed and stop bits are what can be seen).
     attributes = peers[1].termios()
     check("115200,n,8,1 reaches the pty", attributes[5] == termios.B115200 and
           not attributes[2] & termios.CSTOPB, f"speed {attributes[5]}")
-    click(window, 848, 81)  # the settings box, 11880, 1080 twips
-    run(["xdotool", "key", "--window", window, "ctrl+a"])
-    run(["xdotool", "type", "--window", window, "9600,n,8,2"])
+    click(window, 848 + dx, 81 + dy)  # the settings box, 11880, 1080 twips
+    run(["xdotool", "key", "ctrl+a"])  # to the focus, as real keys go
+    run(["xdotool", "type", "9600,n,8,2"])
     changed = poll(lambda: peers[1].termios()[5] == termios.B9600 and
                    peers[1].termios()[2] & termios.CSTOPB, 20)
     check("9600,n,8,2 typed in the settings box reaches the pty", bool(changed))
@@ -228,7 +240,7 @@ def main():
     for peer in peers.values():
         peer.read()
         peer.received = b""
-    click(window, 52, 36)  # 全部亮, 240, 360 twips
+    click(window, 52 + dx, 36 + dy)  # 全部亮, 240, 360 twips
     poll(lambda: all(len(p.read()) >= 8 for p in peers.values()), 20)
     time.sleep(0.5)  # anything sent after the preset would show here
     for n, peer in peers.items():
