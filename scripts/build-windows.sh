@@ -78,7 +78,7 @@ for plugin in "${plugins[@]}"; do
 done
 
 # Every DLL that a file of the package imports is in the package or part of Windows itself.
-system_dll='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comdlg32|ws2_32|iphlpapi|winmm|imm32|dwmapi|uxtheme|version|netapi32|userenv|mpr|shlwapi|setupapi|winspool\.drv|d3d9|d3d11|d3d12|dxgi|dxguid|wtsapi32|authz|secur32|crypt32|bcrypt|ncrypt|dnsapi|msvcrt|api-ms-win-[a-z0-9-]+|ntdll|rpcrt4|cfgmgr32|comctl32|shcore|opengl32)\.(dll|drv)$'
+system_dll='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comdlg32|ws2_32|iphlpapi|winmm|imm32|dwmapi|uxtheme|version|netapi32|userenv|mpr|shlwapi|setupapi|winspool\.drv|d3d9|d3d11|d3d12|dxgi|dxguid|wtsapi32|authz|secur32|crypt32|bcrypt|ncrypt|dnsapi|msvcrt|api-ms-win-[a-z0-9-]+|ntdll|rpcrt4|cfgmgr32|comctl32|shcore|opengl32|dwrite|d2d1|usp10|msimg32|mswsock|normaliz|powrprof|hid|wininet|winhttp|propsys)\.(dll|drv)$'
 missing=""
 while IFS= read -r file; do
     for dll in $(x86_64-w64-mingw32-objdump -p "$file" | sed -nE 's/^\s*DLL Name: (.*)/\1/p'); do
