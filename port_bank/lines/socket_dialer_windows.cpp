@@ -88,6 +88,11 @@ void SocketDialer::connectNext()
         fail(socketErrorOf(error), QStringLiteral("ioctlsocket: %1").arg(qt_error_string(error)));
         return;
     }
+    // Windows tells the end of a connect, refused or not, as the socket's write notice; asked for
+    // before the connect, so that an end that comes at once cannot pass unseen. (Wine tells no
+    // refusal this way: there the connect deadline ends the attempt.)
+    notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Write);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &SocketDialer::onWritable);
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&peer), length) != 0) {
         const int error = WSAGetLastError();
         if (error != WSAEWOULDBLOCK) {
@@ -95,9 +100,6 @@ void SocketDialer::connectNext()
             return;
         }
     }
-    // Windows tells the end of a connect, refused or not, as the socket's write notice.
-    notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Write);
-    connect(notifier_.get(), &QSocketNotifier::activated, this, &SocketDialer::onWritable);
 }
 
 // The connect has ended, one way or the other; never connect again from here.

@@ -50,8 +50,8 @@ qint64 unacknowledgedBytes(const QAbstractSocket& socket)
     if (WSAIoctl(SOCKET(socket.socketDescriptor()), SIO_TCP_INFO, &version, sizeof version, &info,
                  sizeof info, &returned, nullptr, nullptr) != 0) {
         if (!std::exchange(told, true))
-            qWarning("WSAIoctl SIO_TCP_INFO: %s; a network line's queue is counted in this "
-                     "program only",
+            qWarning("WSAIoctl SIO_TCP_INFO (a network line's queue is counted in this program "
+                     "only): %s",
                      qPrintable(qt_error_string(WSAGetLastError())));
         return 0;
     }
