@@ -1,6 +1,7 @@
 #include "port_bank/wire_text.h"
 
 #include "port_bank/gb18030.h"
+#include "port_bank/gb18030_codec.h"
 
 #include <algorithm>
 
@@ -22,12 +23,21 @@ QByteArray encodeForWire(const QString& text)
         else if (c.isSurrogate())
             whole[i] = QChar(0x1A);
     }
-    // The encoder keeps no state between commands: a command is always whole text.
-    QStringEncoder encoder("GB18030");
-    return encoder.encode(whole);
+    // A command is always whole text.
+    return gb18030FromText(whole);
 }
 
-WireDecoder::WireDecoder() : decoder_("GB18030", QStringConverter::Flag::Stateless) {}
+namespace {
+
+// Replies are nearly always ASCII too, which GB18030 leaves as it is.
+QString decodeWhole(QByteArrayView bytes)
+{
+    if (std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return uchar(c) < 0x80; }))
+        return QString::fromLatin1(bytes);
+    return gb18030ToText(bytes);
+}
+
+} // namespace
 
 QString WireDecoder::decode(QByteArrayView bytes)
 {
@@ -39,7 +49,7 @@ QString WireDecoder::decode(QByteArrayView bytes)
         input = pending;
     }
     const qsizetype end = Gb18030::wholeUnitsEnd(input);
-    QString text = decoder_.decode(input.first(end));
+    QString text = decodeWhole(input.first(end));
     unfinished_ = input.sliced(end).toByteArray();
     return text;
 }
