@@ -10,8 +10,9 @@ QByteArray gb18030FromText(const QString& text)
     return encoder.encode(text);
 }
 
+// One decoder a thread, made at the first call: making one costs more than decoding a reply.
 QString gb18030ToText(QByteArrayView bytes)
 {
-    QStringDecoder decoder("GB18030", QStringConverter::Flag::Stateless);
+    thread_local QStringDecoder decoder("GB18030", QStringConverter::Flag::Stateless);
     return decoder.decode(bytes);
 }
