@@ -6,10 +6,24 @@
 namespace {
 
 constexpr UINT kGb18030 = 54936;
+constexpr UINT kGbk = 936; // GB18030 less its four-byte characters
 
+// Wine knows no code page 54936, but 936, which has every character of the controllers' texts.
+UINT codePage()
+{
+    static const UINT page = [] {
+        if (IsValidCodePage(kGb18030))
+            return kGb18030;
+        qWarning("No GB18030 (code page 54936) here: text goes by code page 936, and characters "
+                 "beyond it become \"?\"");
+        return kGbk;
+    }();
+    return page;
+}
+
+// Said once, not for every command and every poll.
 void warnOnce(const char* call)
 {
-    // Wine knows no code page 54936: said once, not for every command and every poll.
     static bool told = false;
     if (!std::exchange(told, true))
         qWarning("%s GB18030: %s", call, qPrintable(qt_error_string(int(GetLastError()))));
@@ -23,9 +37,9 @@ QByteArray gb18030FromText(const QString& text)
         return {};
     const auto* wide = reinterpret_cast<const wchar_t*>(text.utf16());
     const int size =
-        WideCharToMultiByte(kGb18030, 0, wide, int(text.size()), nullptr, 0, nullptr, nullptr);
+        WideCharToMultiByte(codePage(), 0, wide, int(text.size()), nullptr, 0, nullptr, nullptr);
     QByteArray bytes(size, Qt::Uninitialized);
-    if (size == 0 || WideCharToMultiByte(kGb18030, 0, wide, int(text.size()), bytes.data(), size,
+    if (size == 0 || WideCharToMultiByte(codePage(), 0, wide, int(text.size()), bytes.data(), size,
                                          nullptr, nullptr) != size) {
         warnOnce("WideCharToMultiByte");
         return {};
@@ -37,9 +51,10 @@ QString gb18030ToText(QByteArrayView bytes)
 {
     if (bytes.isEmpty())
         return {};
-    const int size = MultiByteToWideChar(kGb18030, 0, bytes.data(), int(bytes.size()), nullptr, 0);
+    const int size =
+        MultiByteToWideChar(codePage(), 0, bytes.data(), int(bytes.size()), nullptr, 0);
     QString text(size, Qt::Uninitialized);
-    if (size == 0 || MultiByteToWideChar(kGb18030, 0, bytes.data(), int(bytes.size()),
+    if (size == 0 || MultiByteToWideChar(codePage(), 0, bytes.data(), int(bytes.size()),
                                          reinterpret_cast<wchar_t*>(text.data()), size) != size) {
         warnOnce("MultiByteToWideChar");
         return {};
