@@ -1,6 +1,6 @@
 #include "port_bank/gb18030_codec.h"
 
-#include <utility>
+#include <atomic>
 #include <windows.h>
 
 namespace {
@@ -21,11 +21,11 @@ UINT codePage()
     return page;
 }
 
-// Said once, not for every command and every poll.
+// Said once, not for every command and every poll; the log's thread converts too.
 void warnOnce(const char* call)
 {
-    static bool told = false;
-    if (!std::exchange(told, true))
+    static std::atomic<bool> told = false;
+    if (!told.exchange(true))
         qWarning("%s GB18030: %s", call, qPrintable(qt_error_string(int(GetLastError()))));
 }
 
