@@ -2,6 +2,7 @@
 
 #include "main_window/ports_file.h"
 #include "session_log/byte_size.h"
+#include "session_log/file_calls.h"
 #include "unattended_run/option_value.h"
 
 namespace {
@@ -46,6 +47,17 @@ bool bindPort(const QString& binding, CommandLine& line, QString& why)
     return true;
 }
 
+// A path that this system would not open as a file (on Windows "COM3.csv" is the controller on
+// COM3) is refused with the option's name.
+bool acceptPath(const QString& name, const QString& path, QString& why)
+{
+    const QString refused = file_calls::refusedPath(path);
+    if (refused.isEmpty())
+        return true;
+    why = QStringLiteral("%1 %2").arg(name, refused);
+    return false;
+}
+
 // --log DIR, --log-limit SIZE, --report FILE, --html FILE and --junit FILE, alone or joined with
 // "=".
 enum class Taken { No, Yes, Refused };
@@ -60,6 +72,8 @@ Taken setFile(QString& file, const QString& name, const QString& value, QString&
         why = QStringLiteral("%1 needs a file name").arg(name);
         return Taken::Refused;
     }
+    if (!acceptPath(name, value, why))
+        return Taken::Refused;
     file = value;
     return Taken::Yes;
 }
@@ -92,6 +106,8 @@ Taken takeSessionOption(const QStringList& arguments, qsizetype& i, CommandLine&
             why = QStringLiteral("--log needs a directory");
             return Taken::Refused;
         }
+        if (!acceptPath(name, value, why))
+            return Taken::Refused;
         line.logDirectory = value;
     } else if (name == kNames[1]) {
         if (line.logLimitGiven) {
@@ -152,6 +168,8 @@ bool setPortsFile(const QString& fileName, CommandLine& line, QString& why)
         why = QStringLiteral("--ports needs a FILE");
         return false;
     }
+    if (!acceptPath(QStringLiteral("--ports"), fileName, why))
+        return false;
     line.portsFile = fileName;
     return true;
 }

@@ -8,6 +8,7 @@
 #include "port_bank/explicit_port_directory.h"
 #include "run_page/junit_report.h"
 #include "run_page/run_page_files.h"
+#include "session_log/file_calls.h"
 #include "session_log/local_timestamp.h"
 #include "session_log/output_paths.h"
 #include "session_log/session_recording.h"
@@ -17,7 +18,6 @@
 #include "version.h"
 
 #include <QApplication>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -132,7 +132,7 @@ int main(int argc, char* argv[])
     if (!line.logDirectory.isEmpty() || !line.reportFile.isEmpty()) {
         // A file-size limit (ulimit -f) would kill the program at the limit; the writer takes
         // the failed write instead, as it takes a full disk.
-        std::signal(SIGXFSZ, SIG_IGN);
+        file_calls::keepWritingPastSizeLimit();
         SessionRecording::Options options{line.logDirectory, line.logLimit, line.reportFile, {}};
         options.verdicts = [&run](ReportRows& rows) { fillVerdictColumns(rows, run.record()); };
         // Gaps come from the writer's thread and reach the record on this one.

@@ -1,6 +1,7 @@
 #include "port_bank/wire_text.h"
 
 #include "port_bank/gb18030.h"
+#include "port_bank/gb18030_codec.h"
 
 #include <algorithm>
 #include <cstring>
@@ -41,12 +42,20 @@ QByteArray encodeForWire(const QString& text)
         else if (c.isSurrogate())
             whole[i] = QChar(0x1A);
     }
-    // The encoder keeps no state between commands: a command is always whole text.
-    QStringEncoder encoder("GB18030");
-    return encoder.encode(whole);
+    // A command is always whole text.
+    return gb18030FromText(whole);
 }
 
-WireDecoder::WireDecoder() : decoder_("GB18030", QStringConverter::Flag::Stateless) {}
+namespace {
+
+// Replies are mostly ASCII too, which GB18030 leaves as it is: Qt's Latin-1 conversion then
+// does in one pass what the converter does byte by byte.
+QString decodeWhole(QByteArrayView bytes)
+{
+    return isAscii(bytes) ? QString::fromLatin1(bytes) : gb18030ToText(bytes);
+}
+
+} // namespace
 
 QString WireDecoder::decode(QByteArrayView bytes)
 {
@@ -58,10 +67,7 @@ QString WireDecoder::decode(QByteArrayView bytes)
         input = pending;
     }
     const qsizetype end = Gb18030::wholeUnitsEnd(input);
-    // Replies are mostly ASCII, which GB18030 leaves as it is: Qt's Latin-1 conversion then
-    // does in one pass what the converter does byte by byte.
-    const QByteArrayView whole = input.first(end);
-    QString text = isAscii(whole) ? QString::fromLatin1(whole) : decoder_.decode(whole);
+    QString text = decodeWhole(input.first(end));
     unfinished_ = input.sliced(end).toByteArray();
     return text;
 }

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QStringDecoder>
 
 // Text on the wire is GB18030: ASCII passes unchanged, and the controllers' own texts are code
 // page 936, of which GB18030 is a superset.
@@ -19,12 +18,10 @@ QByteArray encodeForWire(const QString& text);
 // to be invalid (81 39 31 fed byte by byte came out without the "1").
 class WireDecoder {
 public:
-    WireDecoder();
     QString decode(QByteArrayView bytes);
     // The first bytes of a character that the next piece is to finish.
     qsizetype heldBytes() const { return unfinished_.size(); }
 
 private:
-    QStringDecoder decoder_;
     QByteArray unfinished_;
 };

@@ -2,16 +2,15 @@
 
 #include "run_page/run_page.h"
 #include "session_log/atomic_file.h"
+#include "session_log/file_calls.h"
 #include "session_log/local_timestamp.h"
 #include "session_log/output_paths.h"
 #include "session_log/session_recording.h"
 #include "unattended_run/run_record.h"
 #include "unattended_run/verdict.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <cstdio>
-#include <sys/stat.h>
 
 RunPageFiles::RunPageFiles(const Paths& paths, std::function<QByteArray()> page, int intervalMs,
                            QObject* parent)
@@ -78,13 +77,12 @@ QStringList RunPageFiles::finish(const QByteArray& junit)
 
 namespace {
 
-// Where path is, after its folder's links are followed; device and inode when it exists.
+// Where path is, after its folder's links are followed; the file's own identity when it exists.
 QString placeOf(const QString& path)
 {
     const QFileInfo info(path);
-    struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) == 0)
-        return QStringLiteral("inode %1:%2").arg(status.st_dev).arg(status.st_ino);
+    if (const QString identity = file_calls::identityOf(path); !identity.isEmpty())
+        return identity;
     const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
     return (folder.isEmpty() ? info.absolutePath() : folder) + QLatin1Char('/') + info.fileName();
 }

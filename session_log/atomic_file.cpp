@@ -1,11 +1,9 @@
 #include "session_log/atomic_file.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "session_log/file_calls.h"
+
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -19,53 +17,45 @@ QString failure(const QString& what, const QString& path, int errorNumber)
 
 QString writeFileAtomically(const QString& path, const QByteArray& contents)
 {
+    using namespace file_calls;
     const QString temporary = path + QStringLiteral(".tmp");
-    const QByteArray nativeTemporary = QFile::encodeName(temporary);
     // A new file, never one found at that name: a link planted there would have its target
     // overwritten.
-    if (::unlink(nativeTemporary.constData()) != 0 && errno != ENOENT)
+    if (removeFile(temporary) != 0 && errno != ENOENT)
         return failure(QStringLiteral("remove"), temporary, errno);
-    const int fd = ::open(nativeTemporary.constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int fd = createNew(temporary);
     if (fd < 0)
         return failure(QStringLiteral("create"), temporary, errno);
 
     qsizetype written = 0;
     while (written < contents.size()) {
-        const ssize_t n =
-            ::write(fd, contents.constData() + written, size_t(contents.size() - written));
+        const qsizetype n =
+            writeSome(fd, contents.constData() + written, contents.size() - written);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
             const int error = n < 0 ? errno : ENOSPC;
-            ::close(fd);
-            ::unlink(nativeTemporary.constData());
+            closeFile(fd);
+            removeFile(temporary);
             return failure(QStringLiteral("write"), temporary, error);
         }
         written += n;
     }
-    if (::fsync(fd) != 0) {
+    if (syncFile(fd) != 0) {
         const int error = errno;
-        ::close(fd);
-        ::unlink(nativeTemporary.constData());
+        closeFile(fd);
+        removeFile(temporary);
         return failure(QStringLiteral("sync"), temporary, error);
     }
-    if (::close(fd) != 0) {
+    if (closeFile(fd) != 0) {
         const int error = errno;
-        ::unlink(nativeTemporary.constData());
+        removeFile(temporary);
         return failure(QStringLiteral("close"), temporary, error);
     }
-    if (::rename(nativeTemporary.constData(), QFile::encodeName(path).constData()) != 0) {
+    if (replaceFile(temporary, path) != 0) {
         const int error = errno;
-        ::unlink(nativeTemporary.constData());
+        removeFile(temporary);
         return failure(QStringLiteral("rename to"), path, error);
-    }
-    // The rename itself reaches the disk with the directory.
-    const QByteArray directory = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int dirFd = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
     }
     return QString();
 }

@@ -1,5 +1,7 @@
 #include "session_log/local_timestamp.h"
 
+#include "session_log/local_clock.h"
+
 #include <cstdio>
 #include <ctime>
 
@@ -15,7 +17,8 @@ void LocalTimestamp::append(QByteArray& out, std::int64_t msSinceEpoch)
     if (second != second_) {
         const std::time_t t = static_cast<std::time_t>(second);
         std::tm local{};
-        if (::localtime_r(&t, &local) == nullptr)
+        long offset = 0;
+        if (!localCalendarTime(t, local, offset))
             local = std::tm{};
         secondLength_ = std::snprintf(
             secondText_, sizeof secondText_, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
@@ -50,7 +53,9 @@ QByteArray LocalTimestamp::textWithOffset(std::int64_t msSinceEpoch)
         --second;
     const std::time_t t = static_cast<std::time_t>(second);
     std::tm local{};
-    const long offset = ::localtime_r(&t, &local) ? local.tm_gmtoff : 0;
+    long offset = 0;
+    if (!localCalendarTime(t, local, offset))
+        offset = 0;
     const long minutes = (offset < 0 ? -offset : offset) / 60;
     char zone[16];
     const int n = std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+',

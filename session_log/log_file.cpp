@@ -1,18 +1,15 @@
 #include "session_log/log_file.h"
 
+#include "session_log/file_calls.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-LogFile::LogFile(QString path, std::int64_t limit)
-    : path_(std::move(path)), nativePath_(QFile::encodeName(path_)), limit_(limit)
-{
-}
+using namespace file_calls;
+
+LogFile::LogFile(QString path, std::int64_t limit) : path_(std::move(path)), limit_(limit) {}
 
 LogFile::~LogFile()
 {
@@ -22,7 +19,7 @@ LogFile::~LogFile()
 void LogFile::close()
 {
     if (fd_ >= 0)
-        ::close(fd_);
+        closeFile(fd_);
     fd_ = -1;
 }
 
@@ -36,30 +33,28 @@ bool LogFile::ensureOpen()
 {
     if (fd_ >= 0)
         return true;
-    const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
-    int fd = ::open(nativePath_.constData(), flags, 0644);
+    int fd = openForAppend(path_);
     if (fd < 0 && errno == ENOENT && QDir().mkpath(QFileInfo(path_).absolutePath()))
-        fd = ::open(nativePath_.constData(), flags, 0644); // the directory was deleted
+        fd = openForAppend(path_); // the directory was deleted
     if (fd < 0) {
         fail(QStringLiteral("cannot open"), errno);
         return false;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
+    const std::int64_t size = fileSize(fd);
+    if (size < 0) {
         fail(QStringLiteral("cannot stat"), errno);
-        ::close(fd);
+        closeFile(fd);
         return false;
     }
     fd_ = fd;
-    size_ = info.st_size;
+    size_ = size;
     return true;
 }
 
 bool LogFile::rotate()
 {
     close();
-    const QByteArray old = nativePath_ + ".1";
-    if (::rename(nativePath_.constData(), old.constData()) != 0 && errno != ENOENT) {
+    if (replaceFile(path_, path_ + QStringLiteral(".1")) != 0 && errno != ENOENT) {
         fail(QStringLiteral("cannot rename"), errno);
         return false;
     }
@@ -72,7 +67,7 @@ qsizetype LogFile::writeWhole(QByteArrayView bytes)
 {
     qsizetype written = 0;
     while (written < bytes.size()) {
-        const ssize_t n = ::write(fd_, bytes.data() + written, size_t(bytes.size() - written));
+        const qsizetype n = writeSome(fd_, bytes.data() + written, bytes.size() - written);
         if (n > 0) {
             written += n;
             continue;
@@ -81,7 +76,7 @@ qsizetype LogFile::writeWhole(QByteArrayView bytes)
             continue;
         fail(QStringLiteral("cannot write"), n < 0 ? errno : ENOSPC);
         const qsizetype whole = bytes.first(written).lastIndexOf('\n') + 1;
-        if (whole < written && ::ftruncate(fd_, size_ + whole) != 0)
+        if (whole < written && truncateFile(fd_, size_ + whole) != 0)
             close(); // measured afresh when it is opened again
 
         size_ += whole;
@@ -125,11 +120,10 @@ int LogFile::sync()
 {
     // Some write errors (a full disk with delayed allocation, a network file system) only show
     // here.
-    return fd_ >= 0 && ::fsync(fd_) != 0 ? errno : 0;
+    return fd_ >= 0 && syncFile(fd_) != 0 ? errno : 0;
 }
 
 bool LogFile::wasRemoved() const
 {
-    struct stat info {};
-    return fd_ >= 0 && ::fstat(fd_, &info) == 0 && info.st_nlink == 0;
+    return fd_ >= 0 && file_calls::wasRemoved(fd_);
 }

@@ -40,7 +40,6 @@ private:
     void fail(const QString& what, int errorNumber);
 
     QString path_;
-    QByteArray nativePath_;
     std::int64_t limit_;
     int fd_ = -1;
     std::int64_t size_ = 0;

@@ -1,13 +1,13 @@
 #include "session_log/output_paths.h"
 
+#include "session_log/file_calls.h"
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -19,27 +19,18 @@ QString systemReason(int errorNumber)
 // Creates path (which must be new) and removes it again; an empty text when that worked.
 QString tryCreate(const QString& path)
 {
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd = file_calls::createNew(path);
     if (fd < 0)
         return systemReason(errno);
-    ::close(fd);
-    ::unlink(native.constData());
+    file_calls::closeFile(fd);
+    file_calls::removeFile(path);
     return QString();
 }
 
 QString probeIn(const QString& directory)
 {
-    return QDir(directory).filePath(QStringLiteral(".lightbench-probe-%1").arg(::getpid()));
-}
-
-// What is at path, without following a symbolic link: 0 when nothing is.
-mode_t kindAt(const QString& path)
-{
-    struct stat info {};
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-        return 0;
-    return info.st_mode & S_IFMT;
+    return QDir(directory).filePath(
+        QStringLiteral(".lightbench-probe-%1").arg(QCoreApplication::applicationPid()));
 }
 
 } // namespace
@@ -61,7 +52,7 @@ QString checkLogDirectory(const QString& directory)
     QString parent = info.absoluteFilePath();
     do {
         parent = QFileInfo(parent).absolutePath();
-    } while (!QFileInfo::exists(parent) && parent != QStringLiteral("/"));
+    } while (!QFileInfo::exists(parent) && !QDir(parent).isRoot()); // "/" or "C:/"
     const QString why = QFileInfo(parent).isDir()
                             ? tryCreate(probeIn(parent))
                             : QStringLiteral("%1 is not a directory").arg(parent);
@@ -92,8 +83,8 @@ QString checkReportPath(const QString& file)
         return QStringLiteral("--report %1: is a directory").arg(file);
     const QString temporary = file + QStringLiteral(".tmp");
     for (const QString& path : {file, temporary}) {
-        const mode_t kind = kindAt(path);
-        if (kind != 0 && kind != S_IFREG)
+        const file_calls::Kind kind = file_calls::kindAt(path);
+        if (kind == file_calls::Kind::Other)
             return QStringLiteral("--report %1: %2 is not a regular file, and the report would "
                                   "replace it")
                 .arg(file, path);
@@ -117,11 +108,10 @@ QString claimRunName(const QString& directory, const QString& base, QString& cla
         if (!dir.entryList({name + QStringLiteral("_port*")}, QDir::Files).isEmpty())
             return false;
         const QString claim = dir.filePath(QStringLiteral(".%1.run").arg(name));
-        const int fd = ::open(QFile::encodeName(claim).constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        const int fd = file_calls::createNew(claim);
         if (fd < 0)
             return false;
-        ::close(fd);
+        file_calls::closeFile(fd);
         claimFile = claim;
         return true;
     };
@@ -134,5 +124,5 @@ QString claimRunName(const QString& directory, const QString& base, QString& cla
     // Unclaimable (an unwritable directory fails later with its own warning): the process id
     // still keeps it apart from any other run.
     claimFile.clear();
-    return base + QStringLiteral("-%1").arg(::getpid());
+    return base + QStringLiteral("-%1").arg(QCoreApplication::applicationPid());
 }

@@ -1,6 +1,7 @@
 #include "session_log/visible_text.h"
 
 #include "port_bank/gb18030.h"
+#include "port_bank/gb18030_codec.h"
 
 #include <QList>
 
@@ -99,9 +100,7 @@ void VisibleText::appendSequence(QByteArrayView sequence, QByteArray& out)
     // Every multi-byte sequence stands for a character beyond ASCII. A sequence with no
     // character comes back as U+FFFD (or something else): escaped then, except 84 31 A4 37,
     // which is U+FFFD itself.
-    if (!decoder_)
-        decoder_.emplace("GB18030", QStringConverter::Flag::Stateless);
-    const QString text = decoder_->decode(sequence);
+    const QString text = gb18030ToText(sequence);
     const QList<uint> codePoints = text.toUcs4();
     const bool isReplacement = sequence == QByteArrayView("\x84\x31\xA4\x37", 4);
     if (codePoints.size() == 1 && codePoints[0] >= 0x80 &&

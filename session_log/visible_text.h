@@ -3,8 +3,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
-#include <QStringDecoder>
-#include <optional>
 
 // Bytes of GB18030 text as a person reads them in a log, in UTF-8, with nothing lost and
 // nothing ambiguous: every character that decodes passes as itself, control characters become
@@ -31,8 +29,5 @@ public:
 private:
     void appendSequence(QByteArrayView sequence, QByteArray& out);
 
-    // Made at the first character beyond ASCII: most lines never need it, and making one costs
-    // more than formatting many lines.
-    std::optional<QStringDecoder> decoder_;
     QByteArray held_;
 };

@@ -40,6 +40,6 @@ private:
     quint16 port_ = 0;
     QList<QHostAddress> addresses_; // still to try
     int lookupId_ = -1;
-    int fd_ = -1;
+    qintptr fd_ = -1; // the socket being connected
     std::unique_ptr<QSocketNotifier> notifier_;
 };

@@ -1,7 +1,5 @@
 #include "port_bank/lines/socket_dialer.h"
 
-#include <QHostInfo>
-
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
@@ -39,45 +37,9 @@ void closeDescriptor(int fd)
 
 } // namespace
 
-SocketDialer::~SocketDialer()
-{
-    cancel();
-}
-
 void SocketDialer::discard(qintptr descriptor)
 {
     closeDescriptor(int(descriptor));
-}
-
-void SocketDialer::dial(const QString& host, quint16 port)
-{
-    cancel();
-    port_ = port;
-    lookupId_ = QHostInfo::lookupHost(host, this, &SocketDialer::onLookedUp);
-}
-
-void SocketDialer::cancel()
-{
-    if (lookupId_ >= 0)
-        QHostInfo::abortHostLookup(lookupId_);
-    lookupId_ = -1;
-    addresses_.clear();
-    notifier_.reset();
-    if (fd_ >= 0)
-        closeDescriptor(std::exchange(fd_, -1));
-}
-
-void SocketDialer::onLookedUp(const QHostInfo& info)
-{
-    if (info.lookupId() != lookupId_)
-        return;
-    lookupId_ = -1;
-    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
-        fail(QAbstractSocket::HostNotFoundError, info.errorString());
-        return;
-    }
-    addresses_ = info.addresses();
-    connectNext();
 }
 
 // The next address, or the failure of the last one when none is left.
@@ -101,14 +63,15 @@ void SocketDialer::connectNext()
         in6->sin6_scope_id = address.scopeId().toUInt();
         length = sizeof(sockaddr_in6);
     }
-    fd_ = ::socket(peer.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) {
+    const int fd = ::socket(peer.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
         fail(socketErrorOf(errno), QStringLiteral("socket: %1").arg(qt_error_string(errno)));
         return;
     }
+    fd_ = fd;
     int result;
     do {
-        result = ::connect(fd_, reinterpret_cast<const sockaddr*>(&peer), length);
+        result = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), length);
     } while (result != 0 && errno == EINTR);
     if (result != 0 && errno != EINPROGRESS) {
         fail(socketErrorOf(errno), qt_error_string(errno));
@@ -124,24 +87,11 @@ void SocketDialer::onWritable()
     notifier_.reset();
     int error = 0;
     socklen_t size = sizeof error;
-    if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+    if (::getsockopt(int(fd_), SOL_SOCKET, SO_ERROR, &error, &size) != 0)
         error = errno;
     if (error != 0) {
         fail(socketErrorOf(error), qt_error_string(error));
         return;
     }
     emit connected(std::exchange(fd_, -1));
-}
-
-void SocketDialer::fail(QAbstractSocket::SocketError error, const QString& why)
-{
-    notifier_.reset();
-    if (fd_ >= 0)
-        closeDescriptor(std::exchange(fd_, -1));
-    if (!addresses_.isEmpty()) {
-        connectNext();
-        return;
-    }
-    cancel();
-    emit failed(error, why);
 }

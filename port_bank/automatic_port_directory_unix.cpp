@@ -22,12 +22,8 @@ QString AutomaticPortDirectory::deviceFor(int portNumber)
 {
     if (portNumber < 1 || portNumber > kPortCount)
         return {};
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(portNumber);
-#else
     refreshIfStale();
     return numbering_.deviceFor(portNumber);
-#endif
 }
 
 void AutomaticPortDirectory::refreshIfStale()

@@ -38,6 +38,16 @@ extern "C" void onExitSignal(int signalNumber)
 
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
+void readPipe(ExitSignals& exitSignals)
+{
+    unsigned char numbers[16];
+    ssize_t n;
+    while ((n = ::read(pipeEnds[0], numbers, sizeof numbers)) > 0 || (n < 0 && errno == EINTR)) {
+        for (ssize_t i = 0; i < n; ++i)
+            emit exitSignals.received(numbers[i]);
+    }
+}
+
 } // namespace
 
 ExitSignals::ExitSignals(QObject* parent) : QObject(parent)
@@ -49,8 +59,10 @@ ExitSignals::ExitSignals(QObject* parent) : QObject(parent)
                      std::strerror(errno));
         return;
     }
-    notifier_ = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &ExitSignals::readPipe);
+    auto* notifier = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] { readPipe(*this); });
+    watcher_ = notifier;
+    valid_ = true;
 
     struct sigaction action {};
     action.sa_handler = onExitSignal;
@@ -65,12 +77,12 @@ ExitSignals::ExitSignals(QObject* parent) : QObject(parent)
 
 ExitSignals::~ExitSignals()
 {
-    if (!notifier_)
+    if (!valid_)
         return;
     for (int signalNumber : kSignals)
         ::signal(signalNumber, SIG_DFL);
-    delete notifier_;
-    notifier_ = nullptr;
+    delete watcher_;
+    watcher_ = nullptr;
     ::close(pipeEnds[0]);
     ::close(pipeEnds[1]);
     pipeEnds[0] = pipeEnds[1] = -1;
@@ -86,14 +98,4 @@ void ExitSignals::reportWritten()
     secondSignalHeld = 0;
     if (signalsReceived >= 2)
         dieOf(lastSignal);
-}
-
-void ExitSignals::readPipe()
-{
-    unsigned char numbers[16];
-    ssize_t n;
-    while ((n = ::read(pipeEnds[0], numbers, sizeof numbers)) > 0 || (n < 0 && errno == EINTR)) {
-        for (ssize_t i = 0; i < n; ++i)
-            emit received(numbers[i]);
-    }
 }
