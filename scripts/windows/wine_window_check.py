@@ -4,9 +4,9 @@
 Called by scripts/test-windows.sh with WINEPREFIX (a fresh prefix) and DISPLAY (Xvfb) set:
     wine_window_check.py PACKAGE_DIR WORK_DIR [SCREENSHOT]
 COM1 to COM3 are mapped (HKLM\\Software\\Wine\\Ports) to symlinks in WORK_DIR that point at
-pseudo-terminals played by this script; wine gives the serial devices of this machine
-(/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*) the next free numbers, and the numbers after those have
-no device at all. Ports, log and report are read from their files, the window from screenshots.
+pseudo-terminals played by this script, and COM16 to nothing; wine gives the serial devices of
+this machine (/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*) the next free numbers, and the numbers
+after those have no device at all. Ports, log and report are read from their files, the window from screenshots.
 """
 import glob
 import os
@@ -173,9 +173,10 @@ def main():
     log_dir, report = os.path.join(work, "logs"), os.path.join(work, "report.csv")
 
     peers = {n: Peer(os.path.join(work, f"com{n}")) for n in MAPPED}
-    for n in MAPPED:
-        run(["wine", "reg", "add", r"HKLM\Software\Wine\Ports", "/v", f"COM{n}", "/t", "REG_SZ",
-             "/d", peers[n].link, "/f"], stderr=subprocess.DEVNULL)
+    # COM16 is mapped to nothing: wine then has a port by that name with no device behind it.
+    for name, target in [(f"COM{n}", peers[n].link) for n in MAPPED] + [("COM16", "")]:
+        run(["wine", "reg", "add", r"HKLM\Software\Wine\Ports", "/v", name, "/t", "REG_SZ",
+             "/d", target, "/f"], stderr=subprocess.DEVNULL)
     # Wine reads its ports when the server starts.
     run(["wineserver", "-k"])
     run(["wineserver", "-w"])
