@@ -6,7 +6,8 @@ Called by scripts/test-windows.sh with WINEPREFIX (a fresh prefix) and DISPLAY (
 COM1 to COM3 are mapped (HKLM\\Software\\Wine\\Ports) to symlinks in WORK_DIR that point at
 pseudo-terminals played by this script, and COM16 to nothing; wine gives the serial devices of
 this machine (/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*) the next free numbers, and the numbers
-after those have no device at all. Ports, log and report are read from their files, the window from screenshots.
+after those have no device at all. Ports, log and report are read from their files, the window
+from screenshots.
 """
 import glob
 import os
