@@ -270,7 +270,8 @@ def main():
     check("a port plugged in again is green", bool(poll(
         lambda: (status_colours(screenshot(window)) + [""] * 16)[2] == "green", 20)))
 
-    # Ctrl+C in the console ends the run as the exit button does: the report is written.
+    # Ctrl+C in the console ends the run as the exit button does: the report is written. (Wine
+    # reports status 0 for a program that Ctrl+C killed, too: the report tells them apart.)
     os.kill(program.pid, signal.SIGINT)
     try:
         status = program.wait(60)
