@@ -17,7 +17,7 @@ version=$(sed -nE 's/^project\(lightbench VERSION ([0-9.]+).*/\1/p' CMakeLists.t
 zip=build-windows/lightbench-$version-win64.zip
 [ -f "$zip" ] || fail "no $zip"
 unit_tests=(tst_channel_sweep tst_fast_sweep tst_number_rules tst_serial_settings tst_telnet_codec
-            tst_wire_text tst_session_log_device_path)
+            tst_wire_text tst_session_log_device_path tst_win32_line_rules)
 cmake --build build-windows --target "${unit_tests[@]}" -j"$(nproc)"
 qt=$(bash scripts/windows/build-qt.sh | tail -n1)
 
