@@ -15,6 +15,19 @@ private slots:
     void unitsAreWhatTheConverterReads();
 };
 
+namespace {
+
+// Windows converts by its code page 54936; wine has none and converts by 936, which lacks the
+// four-byte characters and reads stray bytes its own way.
+bool convertsAllOfGb18030()
+{
+    return encodeForWire(QString::fromUcs4(U"\U00020000")) == QByteArray("\x95\x32\x82\x36");
+}
+
+constexpr char kOnly936[] = "this system converts by code page 936 (wine), not GB18030";
+
+} // namespace
+
 void TestWireText::decodesTheSameHoweverTheBytesAreCut_data()
 {
     QTest::addColumn<QByteArray>("wire");
@@ -40,6 +53,9 @@ void TestWireText::decodesTheSameHoweverTheBytesAreCut()
 {
     QFETCH(QByteArray, wire);
     QFETCH(QString, text);
+    if (!convertsAllOfGb18030() && !QByteArrayView(QTest::currentDataTag()).contains("two-byte") &&
+        QByteArrayView(QTest::currentDataTag()) != "ASCII")
+        QSKIP(kOnly936);
     const QString whole = WireDecoder().decode(wire + "!");
     if (!text.isEmpty())
         QCOMPARE(whole, text + "!");
@@ -66,6 +82,8 @@ void TestWireText::commandsEncodeByteForByte()
     QCOMPARE(encodeForWire(QString(lone) + "7"), QByteArray("\x1a"
                                                             "7"));
     QCOMPARE(encodeForWire(QString(QChar(0xDC00))), QByteArray("\x1a"));
+    if (!convertsAllOfGb18030())
+        QSKIP(kOnly936);
     QCOMPARE(encodeForWire(QString::fromUcs4(U"\U00020000")), QByteArray("\x95\x32\x82\x36"));
 }
 
@@ -75,6 +93,8 @@ void TestWireText::unitsAreWhatTheConverterReads()
     // whole, it reads as its units decoded one by one, a unit that is no character as U+FFFD.
     const QByteArray alphabet("\x00\x30\x39\x3a\x40\x7e\x7f\x80\x81\xa1\xfe\xff", 12);
     QStringDecoder qt("GB18030", QStringConverter::Flag::Stateless);
+    if (!qt.isValid())
+        QSKIP("Qt has no GB18030 converter of its own here (no ICU)");
     for (int length = 1; length <= 4; ++length) {
         int count = 1;
         for (int i = 0; i < length; ++i)
