@@ -10,6 +10,7 @@
 
 #include <QByteArrayView>
 #include <QList>
+#include <QStringEncoder>
 
 #include <algorithm>
 #include <cstdint>
