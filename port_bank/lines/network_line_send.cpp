@@ -1,0 +1,85 @@
+#include "port_bank/lines/network_line.h"
+
+#include "port_bank/lines/socket_tuning.h"
+
+// The line's sending side: commands onto the socket, and how much of them still waits.
+
+// What the socket took is counted as sent at once: its queue is counted by bytesToWrite(), and
+// a close that drops it is not told apart (Telnet's own bytes share that queue).
+qint64 NetworkLine::write(const QByteArray& bytes)
+{
+    if (state_ != State::Up || !sendData(protocol_->encode(bytes)))
+        return -1;
+    pace_.sent(bytes.size(), clock_.nsecsElapsed());
+    return 0;
+}
+
+// A command goes to the socket at once; only what it does not take waits in Qt's queue. A write
+// that fails (the server has gone) ends the connection here.
+bool NetworkLine::send(const QByteArray& bytes)
+{
+    unackedBound_ += bytes.size();
+    if (socket_.write(bytes) == bytes.size()) {
+        socket_.flush();
+        return true;
+    }
+    if (state_ != State::Idle)
+        onSocketError(socket_.error());
+    return false;
+}
+
+// Line data goes to the system itself while nothing waits in Qt's queue before it: one call,
+// where Qt would switch its write notifier on and off again for every command.
+bool NetworkLine::sendData(const QByteArray& wire)
+{
+    qint64 taken = 0;
+    if (socket_.bytesToWrite() == 0) {
+        QString why;
+        taken = sendPastBuffer(socket_, wire.constData(), wire.size(), &why);
+        if (taken < 0) {
+            // What the server wrote before it went is read first, as for Qt's own errors.
+            readChunk();
+            if (state_ == State::Up)
+                loseConnection(why);
+            return false;
+        }
+        unackedBound_ += taken;
+        if (taken == wire.size())
+            return true;
+    }
+    return send(taken == 0 ? wire : wire.sliced(taken));
+}
+
+qint64 NetworkLine::unacknowledged() const
+{
+    unackedBound_ = unacknowledgedBytes(socket_);
+    return unackedBound_;
+}
+
+qint64 NetworkLine::bytesToWrite() const
+{
+    if (state_ != State::Up)
+        return 0;
+    return qMax(socket_.bytesToWrite() + unacknowledged(), pace_.backlog(clock_.nsecsElapsed()));
+}
+
+// Exactly as bytesToWrite() would say, asking the system only when the bound does not settle it.
+bool NetworkLine::queueFits(qint64 bytes, qint64 limit) const
+{
+    if (state_ != State::Up)
+        return bytes <= limit;
+    const qint64 backlog = pace_.backlog(clock_.nsecsElapsed());
+    if (qMax(socket_.bytesToWrite() + unackedBound_, backlog) + bytes <= limit)
+        return true;
+    return qMax(socket_.bytesToWrite() + unacknowledged(), backlog) + bytes <= limit;
+}
+
+qint64 NetworkLine::bytesToPace() const
+{
+    if (state_ != State::Up)
+        return 0;
+    // Within the flight even the bound counts nothing beyond it, as the system's figure would.
+    const qint64 unacked = unackedBound_ > kInFlight ? unacknowledged() : 0;
+    const qint64 beyondFlight = qMax<qint64>(0, unacked - kInFlight);
+    return qMax(socket_.bytesToWrite() + beyondFlight, pace_.backlog(clock_.nsecsElapsed()));
+}
