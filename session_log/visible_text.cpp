@@ -126,8 +126,9 @@ void VisibleText::finish(QByteArray& out)
 
 QByteArray VisibleText::of(QByteArrayView bytes)
 {
-    // One per thread, so that its decoder is made once; finish() leaves it empty again.
-    thread_local VisibleText visible;
+    // A fresh one costs nothing (it holds no bytes). Not one per thread: with mingw a
+    // thread-local object with a destructor corrupts the heap when its thread ends.
+    VisibleText visible;
     QByteArray out;
     out.reserve(bytes.size());
     visible.append(bytes, out);
