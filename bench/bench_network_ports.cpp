@@ -88,6 +88,7 @@ SweepRun runFastSweep(Form1& form, ReadingPeers& peers, double seconds)
             run.cpuEnd = CpuSample::now();
             const double elapsed =
                 std::chrono::duration<double>(run.cpuEnd.when - run.cpuStart.when).count();
+
             for (int i = 0; i < kPorts; ++i)
                 run.commandsPerSecond[size_t(i)] =
                     double(peers.commands(i) - atStart[size_t(i)]) / elapsed;
@@ -103,7 +104,13 @@ SweepRun runFastSweep(Form1& form, ReadingPeers& peers, double seconds)
     for (int i = 0; i < kPorts; ++i) {
         const StreamChecker& c = peers.checker(i);
         if (!c.ok() || !c.isComplete()) {
-            std::printf("  port %d: the stream differs from the sweep's sequence\n", i + 1);
+            if (!c.ok())
+                std::printf("  port %d: the stream differs from the sweep's sequence at byte "
+                            "%lld of %lld\n",
+                            i + 1, c.mismatchAt(), c.bytes());
+            else
+                std::printf("  port %d: the stream ends within a command, after %lld bytes\n",
+                            i + 1, c.bytes());
             run.streamsOk = false;
         }
     }
@@ -184,13 +191,29 @@ RoundTrips measureRoundTrips(Form1& form, int master)
     return trips;
 }
 
-// Empties the far ends: the clicks of one run reach every open port, and only port 1 answers.
-void drain(const std::vector<int>& masters)
+// Empties the far ends until they stay quiet for quietMs: the clicks of one run reach every
+// open port, only port 1 answers, and a server may still hand its line what it took before the
+// connection closed. Returns the bytes read.
+qint64 drain(const std::vector<int>& masters, int quietMs = 0)
 {
     char buffer[4096];
-    for (int master : masters)
-        while (::read(master, buffer, sizeof buffer) > 0) {
+    qint64 total = 0;
+    Clock::time_point quietSince = Clock::now();
+    do {
+        bool any = false;
+        for (int master : masters) {
+            ssize_t got;
+            while ((got = ::read(master, buffer, sizeof buffer)) > 0) {
+                total += got;
+                any = true;
+            }
         }
+        if (any)
+            quietSince = Clock::now();
+        else if (quietMs > 0)
+            ::usleep(10000);
+    } while (secondsSince(quietSince) * 1000 < quietMs);
+    return total;
 }
 
 struct Measured {
@@ -203,6 +226,8 @@ Measured measure(const QMap<int, QString>& devices, const PtySet& ptys, double s
                  bool roundTrips)
 {
     Measured m;
+    if (const qint64 late = drain(ptys.masters, 1000); late > 0)
+        std::printf("  %lld bytes of the run before arrived after it\n", late);
     Window window(devices);
     Form1& form = window.form;
     // A network port is paced at its line's speed, which a pty does not have: the fastest line

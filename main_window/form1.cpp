@@ -232,10 +232,17 @@ bool Form1::yieldToWindow()
     };
     if (ending_ || !mustWait())
         return !ending_;
-    // Wakes the wait below now and then, so that a port that stopped draining is noticed.
+    // Wakes the wait below now and then, so that a port that stopped draining is noticed; and
+    // when a far line's backlog will have fallen, which no event tells.
     QTimer wakeUp;
     wakeUp.start(50);
+    QTimer paceWake;
+    paceWake.setSingleShot(true);
+    paceWake.setTimerType(Qt::PreciseTimer);
     do {
+        const qint64 recheckNs = bank_.pendingRecheckNs(OutputPacer::kLowWater);
+        if (recheckNs >= 0)
+            paceWake.start(int((recheckNs + 999'999) / 1'000'000));
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     } while (!ending_ && mustWait());
     return !ending_;

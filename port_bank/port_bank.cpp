@@ -34,6 +34,17 @@ std::array<qint64, PortBank::kPortCount> PortBank::pendingOutputByPort() const
     return pending;
 }
 
+qint64 PortBank::pendingRecheckNs(qint64 level) const
+{
+    qint64 soonest = -1;
+    for (const auto& port : ports_) {
+        const qint64 ns = port->pendingRecheckNs(level);
+        if (ns >= 0 && (soonest < 0 || ns < soonest))
+            soonest = ns;
+    }
+    return soonest;
+}
+
 bool PortBank::outputWaiting() const
 {
     return std::any_of(ports_.begin(), ports_.end(),

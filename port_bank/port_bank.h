@@ -32,6 +32,9 @@ public:
 
     // Output still waiting for its line, per port; OutputPacer::kClosed for a closed port.
     std::array<qint64, kPortCount> pendingOutputByPort() const;
+    // The soonest any port asks to be asked again while its pending output is above level, in
+    // nanoseconds from now; -1 when every port's own events tell.
+    qint64 pendingRecheckNs(qint64 level) const;
     // Whether any port has a command waiting in this program's queue for its line.
     bool outputWaiting() const;
     // Hands every port's line what waits in its queue, as far as it takes it now.

@@ -315,6 +315,11 @@ qint64 SerialPort::pendingOutput() const
     return isOpen() ? d->line->bytesToPace() : 0;
 }
 
+qint64 SerialPort::pendingRecheckNs(qint64 level) const
+{
+    return isOpen() ? d->line->paceRecheckNs(level) : -1;
+}
+
 bool SerialPort::outputWaiting() const
 {
     return d->traffic.hasWaiting();

@@ -71,6 +71,9 @@ public:
     // Bytes queued by output() that a writer sending back to back should wait for (a far line's
     // backlog at its speed included); the output bound counts a little more, see SerialLine.
     qint64 pendingOutput() const;
+    // When to ask pendingOutput() again while waiting for it to fall to level, in nanoseconds
+    // from now; -1 when the port's own events tell.
+    qint64 pendingRecheckNs(qint64 level) const;
     // Whether a command waits, in whole or in part, in this program's queue for the line (a line
     // that takes commands whole at once has none).
     bool outputWaiting() const;

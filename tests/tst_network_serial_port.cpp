@@ -2,6 +2,7 @@
 // reports the line's bytes (not the protocol's) like a local device's, and keeps its output
 // bounded.
 #include "port_bank/explicit_port_directory.h"
+#include "port_bank/port_errors.h"
 #include "port_bank/serial_port.h"
 #include "pty_peer.h"
 #include "ser2net_server.h"
@@ -37,6 +38,7 @@ class TestNetworkSerialPort : public QObject {
 private slots:
     void opensWithoutWaitingAndCountsLikeALocalDevice();
     void outputIsBoundedWhenTheServerNeverReads();
+    void aWaitingWriterIsToldWhenThePaceHasFallen();
 };
 
 void TestNetworkSerialPort::opensWithoutWaitingAndCountsLikeALocalDevice()
@@ -91,6 +93,24 @@ void TestNetworkSerialPort::outputIsBoundedWhenTheServerNeverReads()
     QVERIFY(port.pendingOutput() <= 64 * 1024);
     QVERIFY(port.isOpen());
     QCOMPARE(port.counters().commandsSent, std::uint64_t(accepted));
+}
+
+// No event says when a far line's backlog has gone out at its speed: the port tells a writer
+// waiting on it when to look again. 9600 8N1: 960 bytes a second.
+void TestNetworkSerialPort::aWaitingWriterIsToldWhenThePaceHasFallen()
+{
+    DeafServer server;
+    ExplicitPortDirectory map({{1, server.url()}});
+    SerialPort port(map);
+    QCOMPARE(port.setSettings(QStringLiteral("9600,n,8,1")), PortError::None);
+    QTRY_VERIFY_WITH_TIMEOUT((port.open(), port.isOpen()), 10000);
+    QCOMPARE(port.pendingRecheckNs(0), -1);
+
+    QCOMPARE(port.output(QString(2000, QLatin1Char('Z'))), 0);
+    // 976 bytes above 1024: 1.0167 s, less the little time gone since.
+    const qint64 ns = port.pendingRecheckNs(1024);
+    QVERIFY2(ns > 900'000'000 && ns <= 1'016'700'000, qPrintable(QString::number(ns)));
+    QCOMPARE(port.pendingRecheckNs(4096), -1);
 }
 
 QTEST_GUILESS_MAIN(TestNetworkSerialPort)

@@ -26,6 +26,12 @@ void LinePace::sent(qint64 bytes, qint64 nowNs)
     doneNs_ = qMax(doneNs_, nowNs) + qint64(std::ceil(double(bytes) * nsPerByte_));
 }
 
+qint64 LinePace::nsUntilBacklog(qint64 bytes, qint64 nowNs) const
+{
+    const qint64 at = doneNs_ - qint64(double(bytes) * nsPerByte_);
+    return qMax<qint64>(0, at - nowNs);
+}
+
 qint64 LinePace::backlog(qint64 nowNs) const
 {
     if (doneNs_ <= nowNs)

@@ -15,6 +15,8 @@ public:
     void sent(qint64 bytes, qint64 nowNs);
     // Bytes sent that the far line has not sent on by nowNs.
     qint64 backlog(qint64 nowNs) const;
+    // Nanoseconds from nowNs until the backlog has fallen to `bytes`; 0 when it has.
+    qint64 nsUntilBacklog(qint64 bytes, qint64 nowNs) const;
     void clear() { doneNs_ = 0; }
 
 private:

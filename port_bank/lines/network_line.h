@@ -41,6 +41,8 @@ public:
     // Unacknowledged bytes that are only in flight to a server that keeps up: half the bound,
     // waiting on the server's delayed acknowledgements.
     static constexpr qint64 kInFlight = 32 * 1024;
+    // How often a waiting writer asks again after what the server has acknowledged.
+    static constexpr qint64 kAckRecheckNs = 1'000'000;
     static constexpr int kAckCheckMs =
         1000; // how often a line that is up is asked after (AckWatch)
 
@@ -63,6 +65,7 @@ public:
     // The far line's backlog at its speed, and what waits beyond a network's usual flight.
     qint64 bytesToPace() const override;
     bool queueFits(qint64 bytes, qint64 limit) const override;
+    qint64 paceRecheckNs(qint64 level) const override;
     bool carriesSettings() const override { return protocol_->carriesSettings(); }
     // Drops the connection and its pending output at once; the outcome stays as it was.
     qint64 close() override;

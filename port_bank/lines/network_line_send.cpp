@@ -83,3 +83,18 @@ qint64 NetworkLine::bytesToPace() const
     const qint64 beyondFlight = qMax<qint64>(0, unacked - kInFlight);
     return qMax(socket_.bytesToWrite() + beyondFlight, pace_.backlog(clock_.nsecsElapsed()));
 }
+
+// The pace falls with time alone: the writer is woken when it has fallen to the level. What
+// the system holds beyond the flight goes as the server acknowledges it, which no notifier
+// tells while Qt's own queue is empty: that is asked again every kAckRecheckNs.
+qint64 NetworkLine::paceRecheckNs(qint64 level) const
+{
+    if (state_ != State::Up)
+        return -1;
+    const qint64 now = clock_.nsecsElapsed();
+    const qint64 paceNs = pace_.nsUntilBacklog(level, now);
+    const qint64 unacked = unackedBound_ > kInFlight ? unacknowledged() : 0;
+    if (socket_.bytesToWrite() == 0 && unacked - kInFlight > level)
+        return qMax(paceNs, kAckRecheckNs);
+    return paceNs > 0 ? paceNs : -1;
+}

@@ -41,6 +41,15 @@ public:
     // What a writer that sends back to back should wait on: the same, less what is merely on
     // its way to a far line that keeps up.
     virtual qint64 bytesToPace() const { return bytesToWrite(); }
+    // When to ask bytesToPace() again, in nanoseconds from now, for a writer waiting until it
+    // falls to `level`: -1 when the line's own events (written(), the system's notices) tell,
+    // as for a device; a far line's figure falls with time and with acknowledgements, which
+    // raise no event.
+    virtual qint64 paceRecheckNs(qint64 level) const
+    {
+        Q_UNUSED(level);
+        return -1;
+    }
     // Whether `bytes` more keep bytesToWrite() within limit; a line that can tell without asking
     // the system answers so.
     virtual bool queueFits(qint64 bytes, qint64 limit) const
