@@ -77,8 +77,10 @@ timed() {
 }
 
 configure=(-DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DLIGHTBENCH_BUILD_BENCH=OFF -DLIGHTBENCH_UNITY=ON)
+clang_launcher=()
 if command -v ccache >/dev/null; then
     configure+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    clang_launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER="$PWD/scripts/ccache-clang.sh")
     # Paths relative to the checkout, so that another clone of the tree hits the same entries.
     export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1 CCACHE_SLOPPINESS=pch_defines,time_macros
 fi
@@ -104,7 +106,7 @@ package_and_clang_build() {
     PACKAGE_BUILD_DIR=build bash scripts/check-package.sh
     # Line tables are all that a sanitizer report needs to name file and line; full debug
     # information would make every object and link several times larger.
-    cmake -S . -B build-asan "${configure[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    cmake -S . -B build-asan "${configure[@]}" "${clang_launcher[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -gline-tables-only -DNDEBUG" \
         -DCMAKE_CXX_COMPILER=clang++-14 -DLIGHTBENCH_SANITIZE=address,undefined \
         -DLIGHTBENCH_FUZZ=ON >/dev/null
