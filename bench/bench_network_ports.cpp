@@ -339,9 +339,9 @@ int main(int argc, char** argv)
                 "through one ser2net (RFC 2217) on 127.0.0.1\n\n");
     std::printf("a) fast sweep, far ends read as fast as they can, settings %s; %.1f s per run\n",
                 kFastestLine, seconds);
-    std::printf("  %5s  %12s  %14s  %7s  %8s  %9s  %10s  %7s  %12s  %s\n", "round", "local cmd/s",
+    std::printf("  %5s  %12s  %14s  %7s  %8s  %9s  %10s  %7s  %15s  %s\n", "round", "local cmd/s",
                 "network cmd/s", "ratio", "lowest", "local us", "network us", "ratio",
-                "of the pace", "streams local / network");
+                "of the pace l/n", "streams local / network");
     RoundTrips localTrips;
     RoundTrips networkTrips;
     std::vector<double> cpuRatios;
@@ -374,9 +374,11 @@ int main(int argc, char** argv)
         cpuRatios.push_back(localCpu > 0 ? networkCpu / localCpu : 0);
         paceShares.push_back(network.sweep.bytesPerSecond / kFastestLineBytes);
         streamsOk = streamsOk && local.sweep.streamsOk && network.sweep.streamsOk;
-        std::printf("  %5d  %12.0f  %14.0f  %7.3f  %8.3f  %9.1f  %10.1f  %7.3f  %12.3f  %s / %s\n",
+        std::printf("  %5d  %12.0f  %14.0f  %7.3f  %8.3f  %9.1f  %10.1f  %7.3f  %6.3f / %6.3f  "
+                    "%s / %s\n",
                     round, localSum, networkSum, localSum > 0 ? networkSum / localSum : 0, worst,
-                    localCpu, networkCpu, cpuRatios.back(), paceShares.back(),
+                    localCpu, networkCpu, cpuRatios.back(),
+                    local.sweep.bytesPerSecond / kFastestLineBytes, paceShares.back(),
                     local.sweep.streamsOk ? "ok" : "FAILED",
                     network.sweep.streamsOk ? "ok" : "FAILED");
         printLoad("the local run", local.sweep.cpuStart, local.sweep.cpuEnd);
@@ -384,8 +386,8 @@ int main(int argc, char** argv)
     }
     ser2net.stop();
     std::printf("  (cmd/s over all 16 ports; us: main thread CPU per command to all 16 ports; of "
-                "the pace: bytes a port took a second / %.0f; ser2net is another process: its "
-                "share shows under others)\n\n",
+                "the pace: bytes a port took a second / %.0f, local and network; ser2net is "
+                "another process: its share shows under others)\n\n",
                 kFastestLineBytes);
     Targets targets("bench_network_ports");
     targets.onMedian("main-thread CPU per command, ser2net / local", cpuRatios,
