@@ -17,6 +17,7 @@
 #include <QCloseEvent>
 #include <QIcon>
 #include <QTimer>
+#include <optional>
 
 Form1::Form1(PortDirectory& directory, QWidget* parent) : QWidget(parent), bank_(directory)
 {
@@ -236,13 +237,17 @@ bool Form1::yieldToWindow()
     // when a far line's backlog will have fallen, which no event tells.
     QTimer wakeUp;
     wakeUp.start(50);
-    QTimer paceWake;
-    paceWake.setSingleShot(true);
-    paceWake.setTimerType(Qt::PreciseTimer);
+    std::optional<QTimer> paceWake; // made only for a far line: a device's notifier tells
     do {
         const qint64 recheckNs = bank_.pendingRecheckNs(OutputPacer::kLowWater);
-        if (recheckNs >= 0)
-            paceWake.start(int((recheckNs + 999'999) / 1'000'000));
+        if (recheckNs >= 0) {
+            if (!paceWake) {
+                paceWake.emplace();
+                paceWake->setSingleShot(true);
+                paceWake->setTimerType(Qt::PreciseTimer);
+            }
+            paceWake->start(int((recheckNs + 999'999) / 1'000'000));
+        }
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     } while (!ending_ && mustWait());
     return !ending_;

@@ -111,6 +111,18 @@ void TestNetworkSerialPort::aWaitingWriterIsToldWhenThePaceHasFallen()
     const qint64 ns = port.pendingRecheckNs(1024);
     QVERIFY2(ns > 900'000'000 && ns <= 1'016'700'000, qPrintable(QString::number(ns)));
     QCOMPARE(port.pendingRecheckNs(4096), -1);
+
+    // At 4,000,000 baud a writer may run 10 ms (4,000 bytes) ahead before the pace holds it.
+    DeafServer fastServer;
+    ExplicitPortDirectory fastMap({{1, fastServer.url()}});
+    SerialPort fast(fastMap);
+    QCOMPARE(fast.setSettings(QStringLiteral("4000000,n,8,1")), PortError::None);
+    QTRY_VERIFY_WITH_TIMEOUT((fast.open(), fast.isOpen()), 10000);
+    QCOMPARE(fast.output(QString(3000, QLatin1Char('Z'))), 0);
+    QCOMPARE(fast.pendingOutput(), 0);
+    QCOMPARE(fast.output(QString(3000, QLatin1Char('Z'))), 0);
+    QVERIFY2(fast.pendingOutput() > 0 && fast.pendingOutput() <= 2000,
+             qPrintable(QString::number(fast.pendingOutput())));
 }
 
 QTEST_GUILESS_MAIN(TestNetworkSerialPort)

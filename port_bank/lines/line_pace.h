@@ -17,6 +17,8 @@ public:
     qint64 backlog(qint64 nowNs) const;
     // Nanoseconds from nowNs until the backlog has fallen to `bytes`; 0 when it has.
     qint64 nsUntilBacklog(qint64 bytes, qint64 nowNs) const;
+    // How many bytes the line sends in ns.
+    qint64 bytesIn(qint64 ns) const { return qint64(double(ns) / nsPerByte_); }
     void clear() { doneNs_ = 0; }
 
 private:

@@ -41,6 +41,9 @@ public:
     // Unacknowledged bytes that are only in flight to a server that keeps up: half the bound,
     // waiting on the server's delayed acknowledgements.
     static constexpr qint64 kInFlight = 32 * 1024;
+    // How far a writer that sends back to back may run ahead of the far line's pace: the server
+    // holds it, and the far line stays busy while the writer's thread waits for a core.
+    static constexpr qint64 kPaceLeadNs = 10'000'000;
     // How often a waiting writer asks again after what the server has acknowledged.
     static constexpr qint64 kAckRecheckNs = 1'000'000;
     static constexpr int kAckCheckMs =

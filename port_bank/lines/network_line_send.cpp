@@ -81,7 +81,9 @@ qint64 NetworkLine::bytesToPace() const
     // Within the flight even the bound counts nothing beyond it, as the system's figure would.
     const qint64 unacked = unackedBound_ > kInFlight ? unacknowledged() : 0;
     const qint64 beyondFlight = qMax<qint64>(0, unacked - kInFlight);
-    return qMax(socket_.bytesToWrite() + beyondFlight, pace_.backlog(clock_.nsecsElapsed()));
+    const qint64 beyondLead =
+        qMax<qint64>(0, pace_.backlog(clock_.nsecsElapsed()) - pace_.bytesIn(kPaceLeadNs));
+    return qMax(socket_.bytesToWrite() + beyondFlight, beyondLead);
 }
 
 // The pace falls with time alone: the writer is woken when it has fallen to the level. What
@@ -92,7 +94,7 @@ qint64 NetworkLine::paceRecheckNs(qint64 level) const
     if (state_ != State::Up)
         return -1;
     const qint64 now = clock_.nsecsElapsed();
-    const qint64 paceNs = pace_.nsUntilBacklog(level, now);
+    const qint64 paceNs = pace_.nsUntilBacklog(level + pace_.bytesIn(kPaceLeadNs), now);
     const qint64 unacked = unackedBound_ > kInFlight ? unacknowledged() : 0;
     if (socket_.bytesToWrite() == 0 && unacked - kInFlight > level)
         return qMax(paceNs, kAckRecheckNs);
