@@ -88,7 +88,6 @@ SweepRun runFastSweep(Form1& form, ReadingPeers& peers, double seconds)
             run.cpuEnd = CpuSample::now();
             const double elapsed =
                 std::chrono::duration<double>(run.cpuEnd.when - run.cpuStart.when).count();
-
             for (int i = 0; i < kPorts; ++i)
                 run.commandsPerSecond[size_t(i)] =
                     double(peers.commands(i) - atStart[size_t(i)]) / elapsed;

@@ -106,7 +106,8 @@ package_and_clang_build() {
     PACKAGE_BUILD_DIR=build bash scripts/check-package.sh
     # Line tables are all that a sanitizer report needs to name file and line; full debug
     # information would make every object and link several times larger.
-    cmake -S . -B build-asan "${configure[@]}" "${clang_launcher[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    cmake -S . -B build-asan "${configure[@]}" "${clang_launcher[@]}" \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -gline-tables-only -DNDEBUG" \
         -DCMAKE_CXX_COMPILER=clang++-14 -DLIGHTBENCH_SANITIZE=address,undefined \
         -DLIGHTBENCH_FUZZ=ON >/dev/null

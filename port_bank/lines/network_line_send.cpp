@@ -88,15 +88,16 @@ qint64 NetworkLine::bytesToPace() const
 
 // The pace falls with time alone: the writer is woken when it has fallen to the level. What
 // the system holds beyond the flight goes as the server acknowledges it, which no notifier
-// tells while Qt's own queue is empty: that is asked again every kAckRecheckNs.
+// tells while Qt's own queue is empty: that is asked again every kAckRecheckNs. The writer has
+// just asked bytesToPace(), which brought the bound to the system's figure wherever it counts:
+// the bound is not asked of the system a second time here.
 qint64 NetworkLine::paceRecheckNs(qint64 level) const
 {
     if (state_ != State::Up)
         return -1;
-    const qint64 now = clock_.nsecsElapsed();
-    const qint64 paceNs = pace_.nsUntilBacklog(level + pace_.bytesIn(kPaceLeadNs), now);
-    const qint64 unacked = unackedBound_ > kInFlight ? unacknowledged() : 0;
-    if (socket_.bytesToWrite() == 0 && unacked - kInFlight > level)
+    const qint64 paceNs =
+        pace_.nsUntilBacklog(level + pace_.bytesIn(kPaceLeadNs), clock_.nsecsElapsed());
+    if (socket_.bytesToWrite() == 0 && unackedBound_ - kInFlight > level)
         return qMax(paceNs, kAckRecheckNs);
     return paceNs > 0 ? paceNs : -1;
 }
