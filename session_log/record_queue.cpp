@@ -43,11 +43,13 @@ bool RecordQueue::push(LogRecord&& record)
             due_ = true;
         } else {
             // The writer is woken only when there is much to do; otherwise it comes by itself.
-            if (share.queued < share_ / 2 && share.queued + cost >= share_ / 2) {
+            if ((share.queued < share_ / 2 && share.queued + cost >= share_ / 2) ||
+                (queued_ < kBatchBytes && queued_ + cost >= kBatchBytes)) {
                 wakeWriter = !due_;
                 due_ = true;
             }
             share.queued += cost;
+            queued_ += cost;
             records_.push_back(std::move(record));
             accepted = true;
         }
@@ -67,6 +69,7 @@ bool RecordQueue::take(std::vector<LogRecord>& out, std::chrono::milliseconds wa
     else
         std::move(records_.begin(), records_.end(), std::back_inserter(out));
     records_.clear();
+    queued_ = 0;
     for (int index = 0; index < kPorts; ++index) {
         Share& share = shares_[std::size_t(index)];
         share.queued = 0;

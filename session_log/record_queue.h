@@ -18,6 +18,10 @@
 class RecordQueue {
 public:
     static constexpr int kPorts = 16;
+    // What the writer takes at once under a steady stream: enough that it wakes only every few
+    // milliseconds, little enough that a busy log holds its batches in cache and in a few
+    // hundred kilobytes rather than tens of megabytes.
+    static constexpr qsizetype kBatchBytes = 64 * 1024;
 
     // limit: bytes of record payload (plus a fixed cost per record) the queue may hold, all
     // ports together; each port may hold a sixteenth of it.
@@ -26,9 +30,9 @@ public:
     // Returns false when the record was turned away.
     bool push(LogRecord&& record);
 
-    // Waits until a port's share is half used, close() is called or wait has passed, then takes
-    // everything queued (appended to out, in the order pushed). Returns false once closed and
-    // empty.
+    // Waits until a port's share is half used, kBatchBytes are queued in all, close() is called
+    // or wait has passed, then takes everything queued (appended to out, in the order pushed).
+    // Returns false once closed and empty.
     bool take(std::vector<LogRecord>& out, std::chrono::milliseconds wait);
 
     // No record is accepted after this; take() returns what is left and then false.
@@ -53,6 +57,7 @@ private:
     std::condition_variable wake_;
     std::vector<LogRecord> records_;
     qsizetype share_;
+    qsizetype queued_ = 0; // all ports together
     std::array<Share, kPorts> shares_{};
     bool due_ = false; // a share is half used or full: the writer should come now
     bool closed_ = false;

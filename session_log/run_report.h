@@ -15,8 +15,9 @@
 // time the report was made, with its UTC offset, the same on every row, so that a report left
 // over from earlier shows its age. Fields holding a comma, a quote or a line end are quoted,
 // quotes doubled.
-// followed by the verdict's columns: checks,missed,differed,answer_ms_p50,answer_ms_p99,answer_ms_max,verdict.
-// All empty for a port with no device bound; the answer times empty until an answer came.
+// followed by the verdict's columns:
+// checks,missed,differed,answer_ms_p50,answer_ms_p99,answer_ms_max,verdict. All empty for a port
+// with no device bound; the answer times empty until an answer came.
 struct VerdictColumns {
     bool judged = false;
     std::uint64_t checks = 0;

@@ -51,6 +51,15 @@ struct SessionWriter::PortLog {
             pendingFirstMs = ms;
         lineFormat.append(pending, ms, tag, text);
     }
+    void addSent(std::int64_t ms, QByteArrayView bytes)
+    {
+        if (pending.isEmpty())
+            pendingFirstMs = ms;
+        lineFormat.timestamp.append(pending, ms);
+        pending.append(" TX ", 4);
+        VisibleText::appendOf(bytes, pending);
+        pending.append('\n');
+    }
     void addLines(const std::vector<ReceivedLines::Line>& lines)
     {
         for (const auto& line : lines)
@@ -198,7 +207,7 @@ void SessionWriter::handle(const LogRecord& record)
 
     switch (record.kind) {
     case LogRecord::Kind::Sent:
-        port.add(record.ms, "TX", VisibleText::of(record.bytes));
+        port.addSent(record.ms, record.bytes);
         break;
     case LogRecord::Kind::Opened:
         event(QStringLiteral("opened %1").arg(record.text));
@@ -244,7 +253,8 @@ void SessionWriter::writePending(std::int64_t now, bool final)
             port.received.flush(lines, final);
             port.addLines(lines);
         }
-        if (!port.pending.isEmpty())
+        if (!port.pending.isEmpty() && (final || port.pending.size() >= kWriteBytes ||
+                                        now - port.pendingFirstMs >= kWriteAfterMs))
             writePort(index, now, final);
     }
 }

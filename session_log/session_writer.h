@@ -77,6 +77,11 @@ public:
     // How long a port's unfinished received line waits for more bytes before it is written.
     static constexpr int kIdleFlushMs = 500;
     static constexpr int kRetryMs = 1000;
+    // A port's formatted lines go to its file once this many bytes are waiting or the first of
+    // them has waited kWriteAfterMs: a busy log writes in pieces of a useful size, not a few
+    // lines per call, and a quiet one is on disk within a fraction of a second.
+    static constexpr qsizetype kWriteBytes = 16 * 1024;
+    static constexpr int kWriteAfterMs = 100;
 
 private:
     struct PortLog;

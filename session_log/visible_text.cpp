@@ -5,6 +5,8 @@
 
 #include <QList>
 
+#include <algorithm>
+
 namespace {
 
 void appendHex(QByteArray& out, unsigned value, int digits)
@@ -126,14 +128,26 @@ void VisibleText::finish(QByteArray& out)
 
 QByteArray VisibleText::of(QByteArrayView bytes)
 {
+    QByteArray out;
+    out.reserve(bytes.size());
+    appendOf(bytes, out);
+    return out;
+}
+
+void VisibleText::appendOf(QByteArrayView bytes, QByteArray& out)
+{
+    // Most commands are printable ASCII throughout: they pass in one piece.
+    const bool plain = std::all_of(bytes.begin(), bytes.end(),
+                                   [](char c) { return c >= 0x20 && c < 0x7F && c != '\\'; });
+    if (plain) {
+        out.append(bytes);
+        return;
+    }
     // A fresh one costs nothing (it holds no bytes). Not one per thread: with mingw a
     // thread-local object with a destructor corrupts the heap when its thread ends.
     VisibleText visible;
-    QByteArray out;
-    out.reserve(bytes.size());
     visible.append(bytes, out);
     visible.finish(out);
-    return out;
 }
 
 QByteArray VisibleText::ofText(const QString& text)

@@ -23,6 +23,7 @@ public:
 
     // The visible form of bytes that are complete in themselves (a command as sent).
     static QByteArray of(QByteArrayView bytes);
+    static void appendOf(QByteArrayView bytes, QByteArray& out);
     // The visible form of a text (an event's detail): controls and the backslash escaped.
     static QByteArray ofText(const QString& text);
 
