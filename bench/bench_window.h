@@ -7,6 +7,7 @@
 
 #include "main_window/command_button.h"
 #include "main_window/form1.h"
+#include "main_window/freed_memory.h"
 #include "main_window/text_box.h"
 #include "port_bank/explicit_port_directory.h"
 
@@ -20,7 +21,10 @@
 namespace bench {
 
 struct Window {
-    explicit Window(const QMap<int, QString>& ports) : directory(ports), form(directory) {}
+    explicit Window(const QMap<int, QString>& ports) : directory(ports), form(directory)
+    {
+        returnFreedMemory(); // as the program does when it starts
+    }
     ExplicitPortDirectory directory;
     Form1 form;
 };

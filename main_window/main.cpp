@@ -2,6 +2,7 @@
 #include "main_window/command_line.h"
 #include "main_window/exit_signals.h"
 #include "main_window/form1.h"
+#include "main_window/freed_memory.h"
 #include "main_window/status_tool_tip.h"
 #include "main_window/text_box.h"
 #include "port_bank/automatic_port_directory.h"
@@ -45,6 +46,7 @@ int refuse(const QString& why)
 
 int main(int argc, char* argv[])
 {
+    returnFreedMemory();
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
