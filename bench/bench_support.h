@@ -108,24 +108,41 @@ struct PtySet {
 // the end channel, one command each, then the end command, then again from the start channel.
 class SweepSequence {
 public:
+    // The channel commands of a sweep of up to kMadeOnce channels are made once, here: the
+    // checkers take one per command received, and making it afresh each time put the bench's own
+    // allocations beside the sweep it measures. Longer ones are made as they come.
+    static constexpr int kMadeOnce = 65536;
+
     SweepSequence(std::function<QByteArray(int)> channelCommand, int startChannel, int endChannel,
                   QByteArray endCommand)
         : channelCommand_(std::move(channelCommand)), startChannel_(startChannel),
           endChannel_(endChannel), endCommand_(std::move(endCommand))
     {
+        if (endChannel > kMadeOnce)
+            return;
+        auto commands = std::make_shared<std::vector<QByteArray>>();
+        for (int channel = 0; channel <= endChannel; ++channel)
+            commands->push_back(channelCommand_(channel));
+        commands_ = std::move(commands);
     }
 
-    QByteArray next()
+    const QByteArray& next()
     {
         ++channel_;
-        if (channel_ <= endChannel_)
-            return channelCommand_(channel_);
-        channel_ = startChannel_ - 1;
-        return endCommand_;
+        if (channel_ > endChannel_) {
+            channel_ = startChannel_ - 1;
+            return endCommand_;
+        }
+        if (commands_)
+            return (*commands_)[std::size_t(channel_)];
+        made_ = channelCommand_(channel_);
+        return made_;
     }
 
 private:
     std::function<QByteArray(int)> channelCommand_;
+    std::shared_ptr<const std::vector<QByteArray>> commands_; // by channel, shared by copies
+    QByteArray made_;
     int startChannel_;
     int endChannel_;
     QByteArray endCommand_;
