@@ -83,7 +83,9 @@ public:
         connect(&server, &QTcpServer::newConnection, this, [this] {
             client = server.nextPendingConnection();
             connect(client, &QTcpSocket::readyRead, this, [this] {
-                received += client->readAll();
+                const QByteArray chunk = client->readAll();
+                received += chunk;
+                everything += chunk;
                 if (onRead)
                     onRead(*client);
             });
@@ -98,7 +100,8 @@ public:
 
     QTcpServer server;
     QPointer<QTcpSocket> client;
-    QByteArray received;
+    QByteArray received;   // what the script has not taken yet
+    QByteArray everything; // all of it, in order
     std::function<void(QTcpSocket&)> onConnect;
     std::function<void(QTcpSocket&)> onRead;
 };
@@ -146,6 +149,7 @@ private slots:
     void optionRefused();
     void negotiationNeverFinished();
     void settingsRefusedOrUnanswered();
+    void commandsOfOneTurnKeepTheirPlace();
     void rawRefusalNoticeOrData();
     void garbageAndEndlessSubnegotiation();
     void connectNeverCompletes();
@@ -366,6 +370,32 @@ void TestNetworkLine::settingsRefusedOrUnanswered()
     link.applySettings(settingsOf("9600,n,8,1"));
     QCOMPARE(in.answers, QList<bool>{false}); // the far line answers later
     QTRY_COMPARE_WITH_TIMEOUT(in.answers, (QList<bool>{false, true}), 10000);
+}
+
+void TestNetworkLine::commandsOfOneTurnKeepTheirPlace()
+{
+    // Commands written within one turn of the event loop go out together, later: ahead of a
+    // setting asked after them, and sent by a close.
+    FakeServer fake;
+    playComPortServer(fake);
+    NetworkLine link(addressOf(fake.url("rfc2217")));
+    Collected in(link);
+    QVERIFY(link.connectToLine(settingsOf("9600,n,8,1")));
+    QTRY_VERIFY_WITH_TIMEOUT(link.isUp(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(in.answers, QList<bool>{true}, 10000);
+
+    const QByteArray setBaud19200 = bytes({255, 250, 44, 1, 0, 0, 0x4B, 0x00, 255, 240});
+    QCOMPARE(link.write("A1."), 0);
+    QCOMPARE(link.write("B2."), 0);
+    link.applySettings(settingsOf("19200,n,8,1"));
+    QTRY_VERIFY_WITH_TIMEOUT(fake.everything.contains(setBaud19200), 10000);
+    const qsizetype commands = fake.everything.indexOf("A1.B2.");
+    QVERIFY(commands >= 0);
+    QVERIFY(commands < fake.everything.indexOf(setBaud19200));
+
+    QCOMPARE(link.write("C3."), 0);
+    link.close();
+    QTRY_VERIFY_WITH_TIMEOUT(fake.everything.endsWith("C3."), 10000);
 }
 
 void TestNetworkLine::rawRefusalNoticeOrData()

@@ -60,6 +60,7 @@ NetworkLine::NetworkLine(const NetworkAddress& address, const QString& name, QOb
 
 NetworkLine::~NetworkLine()
 {
+    SendBatch::cancel(this);
     socket_.disconnect(this);
     socket_.abort();
 }
@@ -259,6 +260,7 @@ void NetworkLine::loseConnection(const QString& why, Outcome outcome)
     outcome_ = outcome;
     error_ = why;
     stopTimers();
+    dropHeld();
     socket_.abort();
     if (outcome == Outcome::Failed)
         emit warning(QStringLiteral("%1: %2").arg(name_, why));
@@ -354,8 +356,16 @@ qint64 NetworkLine::close()
 {
     if (state_ == State::Idle)
         return 0;
+    // Commands held back go to the system first, as they would have gone at once without the
+    // batch; what the system still holds then goes with the connection, as before. Qt's own
+    // queue, if any, is dropped by the abort, and what was held behind it with it.
+    if (!batch_.isEmpty() && socket_.bytesToWrite() == 0) {
+        QString why;
+        sendPastBuffer(socket_, batch_.constData(), batch_.size(), &why);
+    }
     state_ = State::Idle;
     stopTimers();
+    dropHeld();
     held_.clear();
     socket_.abort();
     return 0;

@@ -4,6 +4,7 @@
 #include "port_bank/lines/line_pace.h"
 #include "port_bank/lines/line_protocol.h"
 #include "port_bank/lines/network_address.h"
+#include "port_bank/lines/send_batch.h"
 #include "port_bank/lines/serial_line.h"
 #include "port_bank/lines/socket_dialer.h"
 
@@ -16,7 +17,7 @@
 // RFC 2217. Nothing here waits: a connection is started and runs through name lookup, connect
 // and negotiation on the event loop, and ends either up (a usable line) or with an outcome that
 // says why not.
-class NetworkLine : public SerialLine {
+class NetworkLine : public SerialLine, private SendBatch::Holder {
     Q_OBJECT
 public:
     enum class State { Idle, Connecting, Negotiating, Up };
@@ -48,6 +49,9 @@ public:
     static constexpr qint64 kAckRecheckNs = 1'000'000;
     static constexpr int kAckCheckMs =
         1000; // how often a line that is up is asked after (AckWatch)
+    // Line data held for one send (SendBatch) at most: well under the pacer's low-water mark,
+    // so that what is held never makes a sweep wait.
+    static constexpr qsizetype kBatchBytes = 512;
 
     // name: how warnings call the line (the device text); "" for the address itself.
     explicit NetworkLine(const NetworkAddress& address, const QString& name = {},
@@ -69,6 +73,7 @@ public:
     qint64 bytesToPace() const override;
     bool queueFits(qint64 bytes, qint64 limit) const override;
     qint64 paceRecheckNs(qint64 level) const override;
+    void pushOut() override { sendHeld(); }
     bool carriesSettings() const override { return protocol_->carriesSettings(); }
     // Drops the connection and its pending output at once; the outcome stays as it was.
     qint64 close() override;
@@ -93,6 +98,8 @@ private:
     bool takeChunk(const QByteArray& chunk);
     bool send(const QByteArray& bytes);
     bool sendData(const QByteArray& wire);
+    void sendHeld() override;
+    void dropHeld();
     qint64 unacknowledged() const;
     void onSocketError(QAbstractSocket::SocketError error);
     void onDeadline();
@@ -130,6 +137,10 @@ private:
     bool awaitingAnswer_ = false; // settings requests sent, no answer yet
     QByteArray opening_;          // what the protocol sends first, once connected
     QByteArray held_;             // line data that arrived before the line came up
+    // Commands written since the event loop last looked at the system (wire bytes), counted as
+    // sent as what the socket takes is; and the buffer the last of them went out from.
+    QByteArray batch_;
+    QByteArray sending_;
     // At least what the system holds unacknowledged: what it said last, plus everything handed
     // to the socket since. While even this is small, the system need not be asked, which would
     // cost a call for every port and command of a fast sweep.

@@ -8,16 +8,55 @@
 // a close that drops it is not told apart (Telnet's own bytes share that queue).
 qint64 NetworkLine::write(const QByteArray& bytes)
 {
-    if (state_ != State::Up || !sendData(protocol_->encode(bytes)))
+    if (state_ != State::Up)
         return -1;
+    const QByteArray wire = protocol_->encode(bytes);
+    if (batch_.size() + wire.size() > kBatchBytes)
+        sendHeld();
+    if (state_ != State::Up)
+        return -1;
+    if (wire.size() > kBatchBytes || (batch_.isEmpty() && !SendBatch::schedule(this))) {
+        if (!sendData(wire))
+            return -1;
+    } else {
+        batch_.append(wire);
+    }
     pace_.sent(bytes.size(), clock_.nsecsElapsed());
     return 0;
+}
+
+// The commands of one look go out in one call, in the order written. A line that went down
+// meanwhile drops them, as its socket drops what it held.
+void NetworkLine::sendHeld()
+{
+    SendBatch::cancel(this);
+    if (batch_.isEmpty())
+        return;
+    if (state_ != State::Up) {
+        dropHeld();
+        return;
+    }
+    sending_.swap(batch_);
+    sendData(sending_);
+    sending_.resize(0);
+}
+
+void NetworkLine::dropHeld()
+{
+    SendBatch::cancel(this);
+    batch_.resize(0);
 }
 
 // A command goes to the socket at once; only what it does not take waits in Qt's queue. A write
 // that fails (the server has gone) ends the connection here.
 bool NetworkLine::send(const QByteArray& bytes)
 {
+    // The protocol's own messages (settings, replies) never overtake commands held back.
+    if (!batch_.isEmpty()) {
+        sendHeld();
+        if (state_ == State::Idle)
+            return false;
+    }
     unackedBound_ += bytes.size();
     if (socket_.write(bytes) == bytes.size()) {
         socket_.flush();
@@ -60,7 +99,8 @@ qint64 NetworkLine::bytesToWrite() const
 {
     if (state_ != State::Up)
         return 0;
-    return qMax(socket_.bytesToWrite() + unacknowledged(), pace_.backlog(clock_.nsecsElapsed()));
+    return qMax(socket_.bytesToWrite() + batch_.size() + unacknowledged(),
+                pace_.backlog(clock_.nsecsElapsed()));
 }
 
 // Exactly as bytesToWrite() would say, asking the system only when the bound does not settle it.
@@ -69,9 +109,10 @@ bool NetworkLine::queueFits(qint64 bytes, qint64 limit) const
     if (state_ != State::Up)
         return bytes <= limit;
     const qint64 backlog = pace_.backlog(clock_.nsecsElapsed());
-    if (qMax(socket_.bytesToWrite() + unackedBound_, backlog) + bytes <= limit)
+    const qint64 local = socket_.bytesToWrite() + batch_.size();
+    if (qMax(local + unackedBound_, backlog) + bytes <= limit)
         return true;
-    return qMax(socket_.bytesToWrite() + unacknowledged(), backlog) + bytes <= limit;
+    return qMax(local + unacknowledged(), backlog) + bytes <= limit;
 }
 
 qint64 NetworkLine::bytesToPace() const
@@ -83,7 +124,7 @@ qint64 NetworkLine::bytesToPace() const
     const qint64 beyondFlight = qMax<qint64>(0, unacked - kInFlight);
     const qint64 beyondLead =
         qMax<qint64>(0, pace_.backlog(clock_.nsecsElapsed()) - pace_.bytesIn(kPaceLeadNs));
-    return qMax(socket_.bytesToWrite() + beyondFlight, beyondLead);
+    return qMax(socket_.bytesToWrite() + batch_.size() + beyondFlight, beyondLead);
 }
 
 // The pace falls with time alone: the writer is woken when it has fallen to the level. What
