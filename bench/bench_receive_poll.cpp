@@ -252,16 +252,12 @@ int main(int argc, char** argv)
     const std::vector<int>& masters = ports.masters;
     Window window(devices);
     Form1& form = window.form;
-    form.openingPass();
+    // Opened and drawn once, as the program is before the first reply comes.
+    if (!openPorts(form, kPorts))
+        return 1;
     form.openingPassTimer()->setEnabled(false);
     // The poll is driven below on a timer of our own, at the window's interval, to time it.
     form.receivePollTimer()->setEnabled(false);
-    for (int i = 0; i < kPorts; ++i) {
-        if (!form.portBank().port(i).isOpen()) {
-            std::printf("port %d did not open\n", i + 1);
-            return 1;
-        }
-    }
     TalkingPeers peers(masters);
 
     // Poll cost, three runs.
