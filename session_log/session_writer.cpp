@@ -18,12 +18,17 @@ namespace {
 struct LineFormat {
     LocalTimestamp timestamp;
 
-    void append(QByteArray& out, std::int64_t ms, const char* tag, QByteArrayView text)
+    // A line's time and tag; its text and line end follow.
+    void begin(QByteArray& out, std::int64_t ms, const char* tag)
     {
         timestamp.append(out, ms);
         out.append(' ');
         out.append(tag);
         out.append(' ');
+    }
+    void append(QByteArray& out, std::int64_t ms, const char* tag, QByteArrayView text)
+    {
+        begin(out, ms, tag);
         out.append(text);
         out.append('\n');
     }
@@ -45,18 +50,22 @@ struct SessionWriter::PortLog {
     QString failure;
     QString lossReason; // why lines were last lost, or why the log may not be whole
 
+    void begin(std::int64_t ms, const char* tag)
+    {
+        if (pending.isEmpty())
+            pendingFirstMs = ms;
+        lineFormat.begin(pending, ms, tag);
+    }
     void add(std::int64_t ms, const char* tag, QByteArrayView text)
     {
-        if (pending.isEmpty())
-            pendingFirstMs = ms;
-        lineFormat.append(pending, ms, tag, text);
+        begin(ms, tag);
+        pending.append(text);
+        pending.append('\n');
     }
+    // A command's visible form goes straight into the pending lines.
     void addSent(std::int64_t ms, QByteArrayView bytes)
     {
-        if (pending.isEmpty())
-            pendingFirstMs = ms;
-        lineFormat.timestamp.append(pending, ms);
-        pending.append(" TX ", 4);
+        begin(ms, "TX");
         VisibleText::appendOf(bytes, pending);
         pending.append('\n');
     }
@@ -159,7 +168,8 @@ void SessionWriter::warn(const QString& text)
 void SessionWriter::run()
 {
     std::vector<LogRecord> batch;
-    while (queue_.take(batch, std::chrono::milliseconds(100))) {
+    // A quiet log is looked at as often as its lines are due on disk.
+    while (queue_.take(batch, std::chrono::milliseconds(kWriteAfterMs))) {
         for (const LogRecord& record : batch)
             handle(record);
         batch.clear();
@@ -235,7 +245,7 @@ void SessionWriter::handle(const LogRecord& record)
                   .arg(record.byteCount));
         break;
     case LogRecord::Kind::Note:
-        lineFormat.append(port.pending, record.ms, "--", record.bytes);
+        port.add(record.ms, "--", record.bytes);
         break;
     case LogRecord::Kind::Received:
         break;
