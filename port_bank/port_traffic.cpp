@@ -64,6 +64,13 @@ void PortTraffic::written(qint64 bytes)
     }
 }
 
+qint64 PortTraffic::unwrittenOfStarted() const
+{
+    if (waiting_.empty() || waiting_.front().unwritten == waiting_.front().bytes.size())
+        return 0;
+    return waiting_.front().unwritten;
+}
+
 void PortTraffic::discardWaiting(qint64 driverBytes)
 {
     qint64 unwritten = 0;

@@ -41,6 +41,8 @@ public:
     void queued(const QByteArray& bytes, qint64 waiting);
     // Bytes of the output queue that the line has now passed on, oldest first.
     void written(qint64 bytes);
+    // What the line has yet to pass on of a command it has begun to pass on; 0 for none.
+    qint64 unwrittenOfStarted() const;
     // The line closes and throws its output queue away: the commands still waiting in it are
     // reported once as discarded (bytes and commands), with driverBytes, bytes the driver held
     // (already counted as sent) and threw away too.

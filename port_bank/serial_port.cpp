@@ -150,9 +150,13 @@ void SerialPort::Private::completeLoss()
 
 void SerialPort::Private::releaseLine()
 {
-    // The line's queue goes with the close; what the driver held had been counted as sent.
-    if (line)
+    // The line's queue goes with the close, but not half a command; what the driver held had
+    // been counted as sent.
+    if (line) {
+        if (up && !lossPending)
+            line->finish(traffic.unwrittenOfStarted());
         traffic.discardWaiting(line->close());
+    }
     up = false;
     boundPath.clear();
 }

@@ -74,7 +74,14 @@ PosixDeviceLine::PosixDeviceLine(const QString& path, QObject* parent)
     configure(settings_);
     port_.setReadBufferSize(kReadBound);
     connect(&port_, &QSerialPort::readyRead, this, [this] { takeBuffered(); });
-    connect(&port_, &QSerialPort::bytesWritten, this, &SerialLine::written);
+    connect(&output_, &PosixDeviceOutput::written, this, &SerialLine::written);
+    connect(&output_, &PosixDeviceOutput::failed, this, [this](int error) {
+        if (hungUp())
+            lose();
+        else
+            qWarning("write %s: %s", qPrintable(port_.portName()),
+                     qPrintable(qt_error_string(error)));
+    });
     connect(&port_, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError error) { onPortError(error); });
 }
@@ -113,6 +120,7 @@ SerialLine::Opening PosixDeviceLine::open(const SerialSettings& settings)
         return opening;
     }
     gone_ = false;
+    output_.attach(port_.handle());
     emit up();
     return Opening::Opened;
 }
@@ -167,40 +175,14 @@ bool PosixDeviceLine::configure(const SerialSettings& s)
            port_.setFlowControl(QSerialPort::NoFlowControl);
 }
 
-// Straight to the device while nothing waits before it; what the device does not take at once
-// goes to Qt's queue, which writes it as the line drains.
 qint64 PosixDeviceLine::write(const QByteArray& bytes)
 {
-    qsizetype written = 0;
-    if (port_.bytesToWrite() == 0) {
-        ssize_t put;
-        do {
-            put = ::write(port_.handle(), bytes.constData(), size_t(bytes.size()));
-        } while (put < 0 && errno == EINTR);
-        if (put < 0 && errno != EAGAIN) {
-            const int writeError = errno;
-            if (hungUp())
-                lose();
-            else
-                qWarning("write %s: %s", qPrintable(port_.portName()),
-                         qPrintable(qt_error_string(writeError)));
-            return -1;
-        }
-        written = qMax<qsizetype>(put, 0);
-        if (written == bytes.size())
-            return 0;
-    }
-    const qsizetype rest = bytes.size() - written;
-    if (port_.write(bytes.constData() + written, rest) != rest) {
-        port_.clearError();
-        return -1;
-    }
-    return rest;
+    return gone_ ? -1 : output_.write(bytes);
 }
 
 qint64 PosixDeviceLine::bytesToWrite() const
 {
-    return port_.bytesToWrite();
+    return output_.waiting();
 }
 
 void PosixDeviceLine::collect()
@@ -211,13 +193,20 @@ void PosixDeviceLine::collect()
 
 void PosixDeviceLine::pushOut()
 {
-    if (holdsDevice() && port_.bytesToWrite() > 0)
-        port_.flush();
+    if (!gone_)
+        output_.drain();
+}
+
+void PosixDeviceLine::finish(qint64 bytes)
+{
+    if (!gone_)
+        output_.finish(bytes);
 }
 
 qint64 PosixDeviceLine::close()
 {
     int driverHeld = 0;
+    output_.attach(-1);
     if (holdsDevice()) {
         // Drop what the driver still holds: the last close() would otherwise wait for it to
         // drain, up to 30 s on a line that does not move. Only then: a pty counts nothing here,

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "port_bank/lines/device_lock.h"
+#include "port_bank/lines/posix_device_output.h"
 #include "port_bank/lines/serial_line.h"
 
 #include <QSerialPort>
 
 // A serial device on a Unix system: termios through QSerialPort, the locks that other serial
-// programs honour, and reads and writes that go past Qt's buffers when nothing waits in them.
+// programs honour, reads that go past Qt's buffer when nothing waits in it, and writes of our
+// own (PosixDeviceOutput).
 class PosixDeviceLine : public SerialLine {
     Q_OBJECT
 public:
@@ -20,6 +22,7 @@ public:
     qint64 bytesToWrite() const override;
     void collect() override;
     void pushOut() override;
+    void finish(qint64 bytes) override;
     qint64 close() override;
 
 private:
@@ -35,6 +38,7 @@ private:
     QString path_;
     QSerialPort port_;
     DeviceLock lock_;
+    PosixDeviceOutput output_;
     SerialSettings settings_;
     // The device has gone: the line reads as down until close() lets it go, which cannot happen
     // inside the QSerialPort code that reported it.

@@ -64,6 +64,10 @@ public:
     virtual void collect() {}
     // Hands the device what waits in this program's queue, as far as it takes it now.
     virtual void pushOut() {}
+    // Hands the device the first `bytes` of this program's queue, the rest of a command it has
+    // begun taking, waiting briefly while it takes them: called before close(), so that the
+    // line does not end in half a command.
+    virtual void finish(qint64 bytes) { Q_UNUSED(bytes); }
 
     // Lets the line go at once; pending output is dropped. Returns how many bytes that had left
     // this program's queue the driver still held and dropped with it.
