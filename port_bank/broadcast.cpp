@@ -21,6 +21,10 @@ void sendToAllPorts(PortBank& bank, const QString& command)
 
 void releaseSendGate(PortBank& bank)
 {
-    for (const QString& command : bank.sendGate().release())
+    const QStringList deferred = bank.sendGate().release();
+    for (const QString& command : deferred)
         sendToAllPorts(bank, command);
+    // They were due when the wait began: handed over now, not at the next look at the system.
+    if (!deferred.isEmpty())
+        bank.pushOutput();
 }

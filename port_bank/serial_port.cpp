@@ -68,6 +68,8 @@ public:
     // The line has gone; the port reads as closed and lets the line go on the next turn of the
     // event loop, outside the line's code that reported it.
     bool lossPending = false;
+    // The port lets its line go: what fails meanwhile is not a loss to report.
+    bool closing = false;
     // The line for the device text the directory gave at the last open. Last, so that it goes
     // first: its signals reach the members above.
     QString linePath;
@@ -95,7 +97,7 @@ std::int32_t SerialPort::Private::bindLine(const QString& path)
     QObject::connect(bound, &SerialLine::written, q,
                      [this](qint64 bytes) { traffic.written(bytes); });
     QObject::connect(bound, &SerialLine::lost, q, [this] {
-        if (!lossPending)
+        if (!lossPending && !closing)
             beginLoss();
     });
     QObject::connect(bound, &SerialLine::settingsAnswered, q,
@@ -153,8 +155,13 @@ void SerialPort::Private::releaseLine()
     // The line's queue goes with the close, but not half a command; what the driver held had
     // been counted as sent.
     if (line) {
-        if (up && !lossPending)
+        if (up && !lossPending) {
+            // Commands held for the end of the turn go as if they had gone at once.
+            closing = true;
+            line->handOverHeld();
             line->finish(traffic.unwrittenOfStarted());
+            closing = false;
+        }
         traffic.discardWaiting(line->close());
     }
     up = false;
@@ -326,7 +333,12 @@ qint64 SerialPort::pendingRecheckNs(qint64 level) const
 
 bool SerialPort::outputWaiting() const
 {
-    return d->traffic.hasWaiting();
+    // Commands the line merely holds back until the next look at the system are whole and go
+    // then: only a queue the device has not taken asks for pushing at every yield.
+    if (!d->traffic.hasWaiting())
+        return false;
+    const qint64 held = isOpen() ? d->line->heldBack() : 0;
+    return held == 0 || d->line->bytesToWrite() > held;
 }
 
 void SerialPort::pushOutput()

@@ -73,6 +73,9 @@ void StatusCheck::runCheck()
     firstWriteNs_ = clock_.nsecsElapsed();
     sending_ = true;
     sendToAllPorts(bank_, query);
+    // A line may hold a command back until the next look at the system: the query is handed
+    // over now, so that each port's write time is known here.
+    bank_.pushOutput();
     sending_ = false;
     for (int i = 0; i < CheckJudgement::kPorts; ++i)
         asked_[std::size_t(i)] = asked_[std::size_t(i)] && writtenNs_[std::size_t(i)] >= 0;

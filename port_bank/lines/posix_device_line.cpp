@@ -158,6 +158,7 @@ bool PosixDeviceLine::holdsDevice() const
 
 void PosixDeviceLine::applySettings(const SerialSettings& settings)
 {
+    handOverHeld(); // what was written before goes under the settings it was written under
     if (settings != settings_ && !configure(settings)) {
         configure(settings_);
         port_.clearError();
@@ -195,6 +196,12 @@ void PosixDeviceLine::pushOut()
 {
     if (!gone_)
         output_.drain();
+}
+
+void PosixDeviceLine::handOverHeld()
+{
+    if (!gone_)
+        output_.sendHeld();
 }
 
 void PosixDeviceLine::finish(qint64 bytes)

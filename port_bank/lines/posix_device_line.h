@@ -22,6 +22,8 @@ public:
     qint64 bytesToWrite() const override;
     void collect() override;
     void pushOut() override;
+    qint64 heldBack() const override { return output_.held(); }
+    void handOverHeld() override;
     void finish(qint64 bytes) override;
     qint64 close() override;
 

@@ -5,10 +5,18 @@
 #include <cerrno>
 #include <poll.h>
 #include <unistd.h>
+#include <utility>
+
+PosixDeviceOutput::~PosixDeviceOutput()
+{
+    SendBatch::cancel(this);
+}
 
 void PosixDeviceOutput::attach(int descriptor)
 {
     writable_.reset(); // before the descriptor it watches goes
+    SendBatch::cancel(this);
+    batch_.clear();
     queue_.clear();
     descriptor_ = descriptor;
     if (descriptor < 0)
@@ -22,6 +30,34 @@ qint64 PosixDeviceOutput::write(const QByteArray& bytes)
 {
     if (descriptor_ < 0)
         return -1;
+    if (queue_.isEmpty() && batch_.size() + bytes.size() <= kBatchBytes &&
+        (!batch_.isEmpty() || SendBatch::schedule(this))) {
+        batch_.append(bytes);
+        return bytes.size();
+    }
+    sendHeld();
+    return writeNow(bytes);
+}
+
+void PosixDeviceOutput::sendHeld()
+{
+    SendBatch::cancel(this);
+    if (batch_.isEmpty() || descriptor_ < 0)
+        return;
+    const QByteArray bytes = std::exchange(batch_, QByteArray());
+    const qint64 left = writeNow(bytes);
+    if (left < 0) {
+        // Tried again with the next write or drain.
+        queue_ = bytes;
+        return;
+    }
+    if (left < bytes.size())
+        emit written(bytes.size() - left);
+}
+
+// Straight to the device while nothing waits before it; what it does not take is queued.
+qint64 PosixDeviceOutput::writeNow(const QByteArray& bytes)
+{
     qsizetype taken = 0;
     if (queue_.isEmpty()) {
         int error = 0;
@@ -40,6 +76,7 @@ qint64 PosixDeviceOutput::write(const QByteArray& bytes)
 
 void PosixDeviceOutput::drain()
 {
+    sendHeld();
     if (queue_.isEmpty() || descriptor_ < 0) {
         setWatching(false);
         return;

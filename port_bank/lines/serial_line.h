@@ -68,6 +68,11 @@ public:
     // begun taking, waiting briefly while it takes them: called before close(), so that the
     // line does not end in half a command.
     virtual void finish(qint64 bytes) { Q_UNUSED(bytes); }
+    // Bytes of that queue that the line only holds back until the event loop next looks at the
+    // system, to hand them over together (whole commands, while the device keeps up).
+    virtual qint64 heldBack() const { return 0; }
+    // Hands those over now (a line whose close() sends them has nothing to do here).
+    virtual void handOverHeld() {}
 
     // Lets the line go at once; pending output is dropped. Returns how many bytes that had left
     // this program's queue the driver still held and dropped with it.
