@@ -1,5 +1,6 @@
 #include "port_bank/port_bank.h"
 
+#include "port_bank/lines/serial_line.h"
 #include "port_bank/output_pacer.h"
 #include "port_bank/port_directory.h"
 
@@ -26,10 +27,11 @@ void PortBank::shutDown()
 std::array<qint64, PortBank::kPortCount> PortBank::pendingOutputByPort() const
 {
     std::array<qint64, kPortCount> pending{};
+    const qint64 nowNs = SerialLine::nowNs(); // one clock reading for all of them
     for (int i = 0; i < kPortCount; ++i) {
         const SerialPort& port = *ports_[static_cast<std::size_t>(i)];
         pending[static_cast<std::size_t>(i)] =
-            port.isOpen() ? port.pendingOutput() : OutputPacer::kClosed;
+            port.isOpen() ? port.pendingOutput(nowNs) : OutputPacer::kClosed;
     }
     return pending;
 }

@@ -323,7 +323,12 @@ std::int32_t SerialPort::input(QString& received)
 
 qint64 SerialPort::pendingOutput() const
 {
-    return isOpen() ? d->line->bytesToPace() : 0;
+    return pendingOutput(SerialLine::nowNs());
+}
+
+qint64 SerialPort::pendingOutput(qint64 nowNs) const
+{
+    return isOpen() ? d->line->bytesToPace(nowNs) : 0;
 }
 
 qint64 SerialPort::pendingRecheckNs(qint64 level) const

@@ -71,6 +71,8 @@ public:
     // Bytes queued by output() that a writer sending back to back should wait for (a far line's
     // backlog at its speed included); the output bound counts a little more, see SerialLine.
     qint64 pendingOutput() const;
+    // The same, for a caller that asks every port at nowNs (SerialLine::nowNs()).
+    qint64 pendingOutput(qint64 nowNs) const;
     // When to ask pendingOutput() again while waiting for it to fall to level, in nanoseconds
     // from now; -1 when the port's own events tell.
     qint64 pendingRecheckNs(qint64 level) const;

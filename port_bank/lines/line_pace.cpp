@@ -23,6 +23,7 @@ void LinePace::setSettings(const SerialSettings& settings)
 
 void LinePace::sent(qint64 bytes, qint64 nowNs)
 {
+    sentAtNs_ = nowNs;
     doneNs_ = qMax(doneNs_, nowNs) + qint64(std::ceil(double(bytes) * nsPerByte_));
 }
 

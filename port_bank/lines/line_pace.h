@@ -15,13 +15,16 @@ public:
     void sent(qint64 bytes, qint64 nowNs);
     // Bytes sent that the far line has not sent on by nowNs.
     qint64 backlog(qint64 nowNs) const;
+    // The backlog as of the last sent(): never less than now, and known without a clock.
+    qint64 backlogBound() const { return backlog(sentAtNs_); }
     // Nanoseconds from nowNs until the backlog has fallen to `bytes`; 0 when it has.
     qint64 nsUntilBacklog(qint64 bytes, qint64 nowNs) const;
     // How many bytes the line sends in ns.
     qint64 bytesIn(qint64 ns) const { return qint64(double(ns) / nsPerByte_); }
-    void clear() { doneNs_ = 0; }
+    void clear() { doneNs_ = sentAtNs_ = 0; }
 
 private:
     double nsPerByte_ = 1e10 / 115200;
     qint64 doneNs_ = 0; // when the far line will have sent everything so far
+    qint64 sentAtNs_ = 0;
 };

@@ -21,7 +21,7 @@ qint64 NetworkLine::write(const QByteArray& bytes)
     } else {
         batch_.append(wire);
     }
-    pace_.sent(bytes.size(), clock_.nsecsElapsed());
+    pace_.sent(bytes.size(), nowNs());
     return 0;
 }
 
@@ -99,8 +99,7 @@ qint64 NetworkLine::bytesToWrite() const
 {
     if (state_ != State::Up)
         return 0;
-    return qMax(socket_.bytesToWrite() + batch_.size() + unacknowledged(),
-                pace_.backlog(clock_.nsecsElapsed()));
+    return qMax(socket_.bytesToWrite() + batch_.size() + unacknowledged(), pace_.backlog(nowNs()));
 }
 
 // Exactly as bytesToWrite() would say, asking the system only when the bound does not settle it.
@@ -108,26 +107,31 @@ bool NetworkLine::queueFits(qint64 bytes, qint64 limit) const
 {
     if (state_ != State::Up)
         return bytes <= limit;
-    const qint64 backlog = pace_.backlog(clock_.nsecsElapsed());
+    // The backlog as of the last write is at least today's, and mostly settles it without
+    // reading the clock (a sweep asks this of every port for every command).
     const qint64 local = socket_.bytesToWrite() + batch_.size();
+    if (qMax(local + unackedBound_, pace_.backlogBound()) + bytes <= limit)
+        return true;
+    const qint64 backlog = pace_.backlog(nowNs());
     if (qMax(local + unackedBound_, backlog) + bytes <= limit)
         return true;
     return qMax(local + unacknowledged(), backlog) + bytes <= limit;
 }
 
-qint64 NetworkLine::bytesToPace() const
+qint64 NetworkLine::bytesToPace(qint64 nowNs) const
 {
     if (state_ != State::Up)
         return 0;
     // Within the flight even the bound counts nothing beyond it, as the system's figure would.
     const qint64 unacked = unackedBound_ > kInFlight ? unacknowledged() : 0;
     const qint64 beyondFlight = qMax<qint64>(0, unacked - kInFlight);
-    const qint64 beyondLead =
-        qMax<qint64>(0, pace_.backlog(clock_.nsecsElapsed()) - pace_.bytesIn(kPaceLeadNs));
-    return qMax(socket_.bytesToWrite() + batch_.size() + beyondFlight, beyondLead);
+    const qint64 beyondLead = qMax<qint64>(0, pace_.backlog(nowNs) - pace_.bytesIn(kPaceLeadNs));
+    // What is held went into the pace when it was written: it counts there, not twice.
+    return qMax(socket_.bytesToWrite() + beyondFlight, beyondLead);
 }
 
-// The pace falls with time alone: the writer is woken when it has fallen to the level. What
+// The pace falls with time alone: the writer is woken when it has fallen kPaceStepNs below the
+// level. What
 // the system holds beyond the flight goes as the server acknowledges it, which no notifier
 // tells while Qt's own queue is empty: that is asked again every kAckRecheckNs. The writer has
 // just asked bytesToPace(), which brought the bound to the system's figure wherever it counts:
@@ -137,7 +141,7 @@ qint64 NetworkLine::paceRecheckNs(qint64 level) const
     if (state_ != State::Up)
         return -1;
     const qint64 paceNs =
-        pace_.nsUntilBacklog(level + pace_.bytesIn(kPaceLeadNs), clock_.nsecsElapsed());
+        pace_.nsUntilBacklog(level + pace_.bytesIn(kPaceLeadNs - kPaceStepNs), nowNs());
     if (socket_.bytesToWrite() == 0 && unackedBound_ - kInFlight > level)
         return qMax(paceNs, kAckRecheckNs);
     return paceNs > 0 ? paceNs : -1;

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
+
 // One serial line, wherever it is: a device of this machine or a line served over the network.
 // A line is made for one device text and opened, written, read and closed through this face;
 // what happens on it later arrives as the signals below, whatever the line.
@@ -25,6 +27,14 @@ public:
 
     using QObject::QObject;
 
+    // The monotonic clock of every line's pace, in nanoseconds.
+    static qint64 nowNs()
+    {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+
     // Opens the line with these settings, or goes on opening it: a far line comes up later, by
     // up(). Called again while opening, it says how the latest attempt ended.
     virtual Opening open(const SerialSettings& settings) = 0;
@@ -39,8 +49,13 @@ public:
     // Bytes handed to write() that are not yet on the line, as far as the line can tell.
     virtual qint64 bytesToWrite() const = 0;
     // What a writer that sends back to back should wait on: the same, less what is merely on
-    // its way to a far line that keeps up.
-    virtual qint64 bytesToPace() const { return bytesToWrite(); }
+    // its way to a far line that keeps up. nowNs: nowNs() of the caller, which asks every
+    // line at once.
+    virtual qint64 bytesToPace(qint64 nowNs) const
+    {
+        Q_UNUSED(nowNs);
+        return bytesToWrite();
+    }
     // When to ask bytesToPace() again, in nanoseconds from now, for a writer waiting until it
     // falls to `level`: -1 when the line's own events (written(), the system's notices) tell,
     // as for a device; a far line's figure falls with time and with acknowledgements, which
