@@ -206,7 +206,8 @@ bool Form1::yieldAfterPort()
 // The fast sweep's yield: pending events first, then, while an open port is still busy with
 // earlier commands, wait for it to drain, handling events as they come. So the sweep runs at the
 // line rate of the slowest port that drains, and nothing is dropped on the way. While a status
-// check waits for its answers the sweep waits too, and goes on from where it stood.
+// check waits for its answers the sweep waits too, and goes on from where it stood; so it does
+// while the session log is behind, which would otherwise turn lines away.
 //
 // Events posted within the program are handled at every yield. The system is asked for its own
 // (input, timer ticks, the lines' notifiers) at most every kSystemLookNs: asking polls every
@@ -229,7 +230,8 @@ bool Form1::yieldToWindow()
     }
     const auto mustWait = [this] {
         return bank_.sendGate().isHeld() ||
-               pacer_.mustWait(bank_.pendingOutputByPort(), clock_.elapsed());
+               pacer_.mustWait(bank_.pendingOutputByPort(), clock_.elapsed()) ||
+               bank_.observers().isBehind();
     };
     if (ending_ || !mustWait())
         return !ending_;
@@ -237,9 +239,12 @@ bool Form1::yieldToWindow()
     // when a far line's backlog will have fallen, which no event tells.
     QTimer wakeUp;
     wakeUp.start(50);
-    std::optional<QTimer> paceWake; // made only for a far line: a device's notifier tells
+    std::optional<QTimer> paceWake; // only for a far line or the log: a device's notifier tells
     do {
-        const qint64 recheckNs = bank_.pendingRecheckNs(OutputPacer::kLowWater);
+        qint64 recheckNs = bank_.pendingRecheckNs(OutputPacer::kLowWater);
+        // The log's writer tells the window nothing when it has caught up: asked again soon.
+        if (bank_.observers().isBehind())
+            recheckNs = recheckNs < 0 ? kLogRecheckNs : qMin(recheckNs, kLogRecheckNs);
         if (recheckNs >= 0) {
             if (!paceWake) {
                 paceWake.emplace();

@@ -104,6 +104,7 @@ private:
     OutputPacer pacer_;
     QElapsedTimer clock_;
     static constexpr qint64 kSystemLookNs = 500000; // see yieldToWindow()
+    static constexpr qint64 kLogRecheckNs = 1000000;
     qint64 lastSystemLookNs_ = 0;
     bool ending_ = false;
     std::function<QString(int)> toolTipExtra_;

@@ -35,3 +35,9 @@ void ObserverFanOut::portEvent(int index, Event event, const QString& detail)
     for (PortObserver* observer : observers_)
         observer->portEvent(index, event, detail);
 }
+
+bool ObserverFanOut::isBehind() const
+{
+    return std::any_of(observers_.begin(), observers_.end(),
+                       [](const PortObserver* observer) { return observer->isBehind(); });
+}

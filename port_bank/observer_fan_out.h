@@ -17,6 +17,7 @@ public:
     void commandSent(int index, const QByteArray& bytes) override;
     void bytesReceived(int index, const QByteArray& bytes) override;
     void portEvent(int index, Event event, const QString& detail) override;
+    bool isBehind() const override;
 
 private:
     std::vector<PortObserver*> observers_;

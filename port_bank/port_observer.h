@@ -27,4 +27,7 @@ public:
     // call: an observer that keeps them copies them.
     virtual void bytesReceived(int index, const QByteArray& bytes) = 0;
     virtual void portEvent(int index, Event event, const QString& detail) = 0;
+    // Whether the observer is behind with what it was told, so that a writer sending back to
+    // back (the fast sweep) should wait before telling it more.
+    virtual bool isBehind() const { return false; }
 };

@@ -1,6 +1,23 @@
 #include "session_log/record_queue.h"
 
-RecordQueue::RecordQueue(qsizetype limit) : share_(limit / kPorts) {}
+namespace {
+
+std::int64_t steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+RecordQueue::RecordQueue(qsizetype limit) : share_(limit / kPorts), lastTakeMs_(steadyMs()) {}
+
+bool RecordQueue::isBehind() const
+{
+    return halfUsed_.load(std::memory_order_relaxed) &&
+           steadyMs() - lastTakeMs_.load(std::memory_order_relaxed) < kStallMs;
+}
 
 qsizetype RecordQueue::costOf(const LogRecord& record)
 {
@@ -43,8 +60,10 @@ bool RecordQueue::push(LogRecord&& record)
             due_ = true;
         } else {
             // The writer is woken only when there is much to do; otherwise it comes by itself.
-            if ((share.queued < share_ / 2 && share.queued + cost >= share_ / 2) ||
-                (queued_ < kBatchBytes && queued_ + cost >= kBatchBytes)) {
+            const bool reachesHalf = share.queued < share_ / 2 && share.queued + cost >= share_ / 2;
+            if (reachesHalf)
+                halfUsed_.store(true, std::memory_order_relaxed);
+            if (reachesHalf || (queued_ < kBatchBytes && queued_ + cost >= kBatchBytes)) {
                 wakeWriter = !due_;
                 due_ = true;
             }
@@ -86,6 +105,8 @@ bool RecordQueue::take(std::vector<LogRecord>& out, std::chrono::milliseconds wa
         hadRecords = true;
     }
     due_ = false;
+    halfUsed_.store(false, std::memory_order_relaxed);
+    lastTakeMs_.store(steadyMs(), std::memory_order_relaxed);
     return hadRecords || !closed_;
 }
 

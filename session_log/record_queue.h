@@ -3,6 +3,7 @@
 #include "session_log/log_record.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -38,6 +39,12 @@ public:
     // No record is accepted after this; take() returns what is left and then false.
     void close();
 
+    // A port's share is half used and the writer has not taken it yet, though it has taken
+    // within the last kStallMs: a writer sending back to back waits for it rather than have
+    // lines turned away. A writer stuck on its disk holds nobody up. Any thread.
+    bool isBehind() const;
+    static constexpr std::int64_t kStallMs = 2000;
+
     // The log lines a record stands for, when it is lost: a received piece counts its line ends,
     // and a piece with none still stands for (part of) a line.
     static std::uint64_t linesOf(const LogRecord& record);
@@ -60,5 +67,7 @@ private:
     qsizetype queued_ = 0; // all ports together
     std::array<Share, kPorts> shares_{};
     bool due_ = false; // a share is half used or full: the writer should come now
+    std::atomic<bool> halfUsed_ = false;
+    std::atomic<std::int64_t> lastTakeMs_;
     bool closed_ = false;
 };

@@ -75,6 +75,11 @@ void SessionRecorder::portEvent(int index, Event event, const QString& detail)
     writer_.log(std::move(record));
 }
 
+bool SessionRecorder::isBehind() const
+{
+    return !finished_ && writer_.isBehind();
+}
+
 QByteArray SessionRecorder::reportNow() const
 {
     ReportRows rows = rows_();

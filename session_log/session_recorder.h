@@ -27,6 +27,7 @@ public:
     void commandSent(int index, const QByteArray& bytes) override;
     void bytesReceived(int index, const QByteArray& bytes) override;
     void portEvent(int index, Event event, const QString& detail) override;
+    bool isBehind() const override;
 
     // Hands the report as it stands now to the writer.
     void writeReport();

@@ -49,6 +49,7 @@ SessionRecording::SessionRecording(PortBank& bank, const Options& options, std::
     settings.runName = runName_;
     settings.reportPath = options.reportFile;
     settings.gap = options.logGap;
+    settings.queueLimit = options.queueLimit;
     writer_ = std::make_unique<SessionWriter>(settings);
     recorder_ = std::make_unique<SessionRecorder>(*writer_, [&bank, verdicts = options.verdicts] {
         ReportRows rows = reportRows(bank);

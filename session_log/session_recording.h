@@ -26,6 +26,7 @@ public:
         std::function<void(ReportRows&)> verdicts{};
         // Told of each run of lost log lines, on the log writer's thread (SessionWriter).
         std::function<void(int, std::int64_t, std::int64_t, std::uint64_t)> logGap{};
+        qsizetype queueLimit = 8 * 1024 * 1024; // SessionWriter's
     };
 
     // startMs: the run's start on the wall clock; it names the log files (with a letter added

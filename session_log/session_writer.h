@@ -50,6 +50,8 @@ public:
 
     // From the window thread. false: the queue was full and the record is counted as a gap.
     bool log(LogRecord&& record);
+    // Whether the writer is behind (RecordQueue::isBehind()). Any thread.
+    bool isBehind() const { return queue_.isBehind(); }
     // From the window thread: the report is written soon, replacing an older one not yet written.
     void writeReport(QByteArray csv);
 

@@ -8,6 +8,7 @@
 #include "main_window/window_timer.h"
 #include "port_bank/explicit_port_directory.h"
 #include "pty_peer.h"
+#include "session_log/session_recording.h"
 #include "window_bench.h"
 
 #include <functional>
@@ -93,6 +94,7 @@ private slots:
     void intervalBoxSetsBothTimersAsItIsTyped();
     void fastSweepRunsInItsOwnLoopUntilClickedAgain();
     void exitDuringTheFastSweepSendsNothingMore();
+    void fastSweepWaitsForASessionLogThatIsBehind();
     void presetsSendTheirBoxesUnchanged();
     void referenceBoxHoldsTheReferenceText();
 };
@@ -181,6 +183,26 @@ void TestWindowSweeps::exitDuringTheFastSweepSendsNothingMore()
     // What arrived are whole commands of the sequence, the last one included.
     QVERIFY(received.endsWith('.'));
     QCOMPARE(received, fastCommands(1, int(received.count("ZAVB"))));
+}
+
+// With a log queue far too small for the sweep, the log still gets every command: the sweep
+// waits for the writer rather than have lines turned away.
+void TestWindowSweeps::fastSweepWaitsForASessionLogThatIsBehind()
+{
+    QTemporaryDir dir;
+    PtyPeer peer;
+    Bench bench({{1, peer.linkPath()}});
+    SessionRecording::Options options{dir.path(), 1 << 30, {}};
+    options.queueLimit = 16 * 20000;
+    SessionRecording recording(bench.form.portBank(), options, QDateTime::currentMSecsSinceEpoch());
+    const QByteArray received = runFastSweep(
+        bench.form, peer, [](const QByteArray& got) { return got.size() > 60000; },
+        &Form1::clickFastSweep);
+    const RecordingOutcome outcome = recording.finish();
+    QCOMPARE(outcome.logLinesLost[0], 0u);
+    QFile log(dir.filePath(recording.runName() + QStringLiteral("_port01.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QCOMPARE(log.readAll().count("ZAVB"), received.count("ZAVB"));
 }
 
 void TestWindowSweeps::presetsSendTheirBoxesUnchanged()
