@@ -131,11 +131,10 @@ qint64 NetworkLine::bytesToPace(qint64 nowNs) const
 }
 
 // The pace falls with time alone: the writer is woken when it has fallen kPaceStepNs below the
-// level. What
-// the system holds beyond the flight goes as the server acknowledges it, which no notifier
-// tells while Qt's own queue is empty: that is asked again every kAckRecheckNs. The writer has
-// just asked bytesToPace(), which brought the bound to the system's figure wherever it counts:
-// the bound is not asked of the system a second time here.
+// level. What the system holds beyond the flight goes as the server acknowledges it, which no
+// notifier tells while Qt's own queue is empty: that is asked again every kAckRecheckNs. The
+// writer has just asked bytesToPace(), which brought the bound to the system's figure wherever
+// it counts: the bound is not asked of the system a second time here.
 qint64 NetworkLine::paceRecheckNs(qint64 level) const
 {
     if (state_ != State::Up)
