@@ -37,6 +37,21 @@ struct QuietView : OpeningPassView {
     bool yieldAfterPort() override { return true; }
 };
 
+// Port 1 on a pty, opened, its traffic recorded.
+struct OnePort {
+    PtyPeer one;
+    ExplicitPortDirectory directory{{{1, one.linkPath()}}};
+    PortBank bank{directory};
+    Recorder recorder;
+    QuietView view;
+
+    OnePort()
+    {
+        bank.addObserver(&recorder);
+        runOpeningPass(bank, view);
+    }
+};
+
 } // namespace
 
 class TestPortTraffic : public QObject {
@@ -134,13 +149,8 @@ void TestPortTraffic::aBurstBeyondWhatTheDeviceTakesArrivesWholeAndInOrder()
 // commands the far end gets are counted and told as sent.
 void TestPortTraffic::aCloseCountsWhatReachedTheFarEndAndReportsTheRest()
 {
-    PtyPeer one;
-    ExplicitPortDirectory directory({{1, one.linkPath()}});
-    PortBank bank(directory);
-    Recorder recorder;
-    bank.addObserver(&recorder);
-    QuietView view;
-    runOpeningPass(bank, view);
+    OnePort port;
+    auto& [one, directory, bank, recorder, view] = port;
     for (int n = 0; n < 60; ++n)
         sendToAllPorts(bank, QStringLiteral("%1:").arg(n, 4, 10, QLatin1Char('0')) +
                                  QString(995, QLatin1Char('a' + n % 26)));
@@ -167,13 +177,8 @@ void TestPortTraffic::aCloseCountsWhatReachedTheFarEndAndReportsTheRest()
 // they count once it took them, and a close hands over what is still held.
 void TestPortTraffic::commandsOfOneTurnGoTogetherAndBeforeTheClose()
 {
-    PtyPeer one;
-    ExplicitPortDirectory directory({{1, one.linkPath()}});
-    PortBank bank(directory);
-    Recorder recorder;
-    bank.addObserver(&recorder);
-    QuietView view;
-    runOpeningPass(bank, view);
+    OnePort port;
+    auto& [one, directory, bank, recorder, view] = port;
     sendToAllPorts(bank, QStringLiteral("A1."));
     sendToAllPorts(bank, QStringLiteral("B2."));
     QCOMPARE(one.readAvailable(), QByteArray()); // held until the turn ends

@@ -356,13 +356,7 @@ qint64 NetworkLine::close()
 {
     if (state_ == State::Idle)
         return 0;
-    // Commands held back go to the system first, as they would have gone at once without the
-    // batch; what the system still holds then goes with the connection, as before. Qt's own
-    // queue, if any, is dropped by the abort, and what was held behind it with it.
-    if (!batch_.isEmpty() && socket_.bytesToWrite() == 0) {
-        QString why;
-        sendPastBuffer(socket_, batch_.constData(), batch_.size(), &why);
-    }
+    handOverHeld();
     state_ = State::Idle;
     stopTimers();
     dropHeld();

@@ -79,6 +79,7 @@ public:
     bool queueFits(qint64 bytes, qint64 limit) const override;
     qint64 paceRecheckNs(qint64 level) const override;
     void pushOut() override { sendHeld(); }
+    void handOverHeld() override;
     bool carriesSettings() const override { return protocol_->carriesSettings(); }
     // Drops the connection and its pending output at once; the outcome stays as it was.
     qint64 close() override;

@@ -41,6 +41,19 @@ void NetworkLine::sendHeld()
     sending_.resize(0);
 }
 
+// Before a close: held commands go to the system as they would have gone at once without the
+// batch, and what the system holds then goes with the connection, as before. Qt's own queue, if
+// any, is dropped by the abort, and what was held behind it with it. A plain call, so that a
+// failing send is not taken for a loss of the connection on its way out.
+void NetworkLine::handOverHeld()
+{
+    if (batch_.isEmpty() || state_ != State::Up || socket_.bytesToWrite() > 0)
+        return;
+    QString why;
+    sendPastBuffer(socket_, batch_.constData(), batch_.size(), &why);
+    dropHeld();
+}
+
 void NetworkLine::dropHeld()
 {
     SendBatch::cancel(this);

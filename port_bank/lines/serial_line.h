@@ -86,7 +86,7 @@ public:
     // Bytes of that queue that the line only holds back until the event loop next looks at the
     // system, to hand them over together (whole commands, while the device keeps up).
     virtual qint64 heldBack() const { return 0; }
-    // Hands those over now (a line whose close() sends them has nothing to do here).
+    // Hands what the line holds back over now: the port calls it before finish() and close().
     virtual void handOverHeld() {}
 
     // Lets the line go at once; pending output is dropped. Returns how many bytes that had left
