@@ -24,6 +24,12 @@ void ObserverFanOut::commandSent(int index, const QByteArray& bytes)
         observer->commandSent(index, bytes);
 }
 
+void ObserverFanOut::commandsSent(int index, std::span<const QByteArray> commands)
+{
+    for (PortObserver* observer : observers_)
+        observer->commandsSent(index, commands);
+}
+
 void ObserverFanOut::bytesReceived(int index, const QByteArray& bytes)
 {
     for (PortObserver* observer : observers_)

@@ -15,6 +15,7 @@ public:
     bool contains(const PortObserver* observer) const;
 
     void commandSent(int index, const QByteArray& bytes) override;
+    void commandsSent(int index, std::span<const QByteArray> commands) override;
     void bytesReceived(int index, const QByteArray& bytes) override;
     void portEvent(int index, Event event, const QString& detail) override;
     bool isBehind() const override;

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <span>
 
 // Someone who wants to see each port's traffic and events as they happen (the session log).
 // Calls come on the window thread, from inside the port bank; an observer must return at once
@@ -23,6 +24,13 @@ public:
     virtual ~PortObserver() = default;
     // One command, exactly the bytes handed to this port's output.
     virtual void commandSent(int index, const QByteArray& bytes) = 0;
+    // Commands the line took in one go, oldest first. An observer that has no use for them
+    // together gets one commandSent() each.
+    virtual void commandsSent(int index, std::span<const QByteArray> commands)
+    {
+        for (const QByteArray& bytes : commands)
+            commandSent(index, bytes);
+    }
     // Bytes as they came off the line, before decoding, in arrival order. Valid only during the
     // call: an observer that keeps them copies them.
     virtual void bytesReceived(int index, const QByteArray& bytes) = 0;

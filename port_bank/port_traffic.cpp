@@ -36,10 +36,15 @@ void PortTraffic::lost(const QString& device)
         observer_->portEvent(index_, PortObserver::Event::Lost, device);
 }
 
-void PortTraffic::sent(const QByteArray& bytes)
+void PortTraffic::count(const QByteArray& bytes)
 {
     ++counters_.commandsSent;
     counters_.bytesSent += std::uint64_t(bytes.size());
+}
+
+void PortTraffic::sent(const QByteArray& bytes)
+{
+    count(bytes);
     if (observer_)
         observer_->commandSent(index_, bytes);
 }
@@ -58,10 +63,14 @@ void PortTraffic::written(qint64 bytes)
         bytes -= taken;
         if (first.unwritten > 0)
             break;
-        const QByteArray command = std::move(first.bytes);
+        count(first.bytes);
+        justSent_.push_back(std::move(first.bytes));
         waiting_.pop_front();
-        sent(command);
     }
+    // A write takes a dozen commands or more in a fast sweep: the observers hear of them once.
+    if (observer_ && !justSent_.empty())
+        observer_->commandsSent(index_, justSent_);
+    justSent_.clear();
 }
 
 qint64 PortTraffic::unwrittenOfStarted() const

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 #include <deque>
+#include <vector>
 
 class PortObserver;
 
@@ -56,6 +57,8 @@ public:
     bool hasWaiting() const { return !waiting_.empty(); }
 
 private:
+    void count(const QByteArray& bytes);
+
     struct Waiting {
         QByteArray bytes;
         qint64 unwritten;
@@ -63,6 +66,7 @@ private:
 
     PortCounters counters_;
     std::deque<Waiting> waiting_;
+    std::vector<QByteArray> justSent_; // kept between writes, for its capacity
     PortObserver* observer_ = nullptr;
     int index_ = 0;
     int portNumber_ = 0;

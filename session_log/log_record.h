@@ -9,6 +9,8 @@
 struct LogRecord {
     enum class Kind : std::uint8_t {
         Sent,      // bytes: one command as sent
+        SentMany,  // count: commands sent together; bytes: each one after its length (4 bytes,
+                   // this machine's order)
         Received,  // bytes: as they came off the line
         Opened,    // text: device and settings
         InUse,     // text: device
@@ -28,4 +30,12 @@ struct LogRecord {
     QString text;
     std::uint64_t count = 0;
     std::uint64_t byteCount = 0;
+
+    // The bytes that came off or went to the line: without SentMany's lengths.
+    qsizetype lineBytes() const
+    {
+        return kind == Kind::SentMany ? bytes.size() - qsizetype(count * kLengthBytes)
+                                      : bytes.size();
+    }
+    static constexpr std::uint64_t kLengthBytes = 4;
 };

@@ -26,6 +26,8 @@ qsizetype RecordQueue::costOf(const LogRecord& record)
 
 std::uint64_t RecordQueue::linesOf(const LogRecord& record)
 {
+    if (record.kind == LogRecord::Kind::SentMany)
+        return record.count;
     if (record.kind != LogRecord::Kind::Received)
         return 1;
     const QByteArray& bytes = record.bytes;
@@ -55,7 +57,7 @@ bool RecordQueue::push(LogRecord&& record)
                 share.firstTurnedAwayMs = record.ms;
             share.full = true;
             share.linesTurnedAway += linesOf(record);
-            share.bytesTurnedAway += std::uint64_t(record.bytes.size());
+            share.bytesTurnedAway += std::uint64_t(record.lineBytes());
             wakeWriter = !due_;
             due_ = true;
         } else {

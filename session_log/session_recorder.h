@@ -25,6 +25,7 @@ public:
     SessionRecorder(SessionWriter& writer, RowSource rows, QObject* parent = nullptr);
 
     void commandSent(int index, const QByteArray& bytes) override;
+    void commandsSent(int index, std::span<const QByteArray> commands) override;
     void bytesReceived(int index, const QByteArray& bytes) override;
     void portEvent(int index, Event event, const QString& detail) override;
     bool isBehind() const override;

@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -68,6 +69,30 @@ struct SessionWriter::PortLog {
         begin(ms, "TX");
         VisibleText::appendOf(bytes, pending);
         pending.append('\n');
+    }
+    // Commands sent together share a time: its text is made once for all of them.
+    void addSentMany(std::int64_t ms, QByteArrayView framed, std::uint64_t count)
+    {
+        QByteArray prefix;
+        qsizetype at = 0;
+        for (std::uint64_t i = 0;
+             i < count && framed.size() - at >= qsizetype(sizeof(std::uint32_t)); ++i) {
+            std::uint32_t length = 0;
+            std::memcpy(&length, framed.data() + at, sizeof length);
+            at += qsizetype(sizeof length);
+            const QByteArrayView bytes =
+                framed.sliced(at, std::min(qsizetype(length), framed.size() - at));
+            at += bytes.size();
+            if (prefix.isEmpty()) {
+                const qsizetype lineStart = pending.size();
+                begin(ms, "TX");
+                prefix = pending.sliced(lineStart);
+            } else {
+                pending.append(prefix);
+            }
+            VisibleText::appendOf(bytes, pending);
+            pending.append('\n');
+        }
     }
     void addLines(const std::vector<ReceivedLines::Line>& lines)
     {
@@ -218,6 +243,9 @@ void SessionWriter::handle(const LogRecord& record)
     switch (record.kind) {
     case LogRecord::Kind::Sent:
         port.addSent(record.ms, record.bytes);
+        break;
+    case LogRecord::Kind::SentMany:
+        port.addSentMany(record.ms, record.bytes, record.count);
         break;
     case LogRecord::Kind::Opened:
         event(QStringLiteral("opened %1").arg(record.text));

@@ -5,8 +5,6 @@
 
 #include <QList>
 
-#include <algorithm>
-
 namespace {
 
 void appendHex(QByteArray& out, unsigned value, int digits)
@@ -136,17 +134,30 @@ QByteArray VisibleText::of(QByteArrayView bytes)
 
 void VisibleText::appendOf(QByteArrayView bytes, QByteArray& out)
 {
-    // Most commands are printable ASCII throughout: they pass in one piece.
-    const bool plain = std::all_of(bytes.begin(), bytes.end(),
-                                   [](char c) { return c >= 0x20 && c < 0x7F && c != '\\'; });
-    if (plain) {
-        out.append(bytes);
-        return;
+    // Most commands are printable ASCII with a line end or two: runs of printable bytes pass in
+    // one piece, and only from the first byte beyond ASCII on is the text decoded.
+    qsizetype i = 0;
+    while (i < bytes.size()) {
+        qsizetype end = i;
+        while (end < bytes.size() && bytes[end] >= 0x20 && bytes[end] < 0x7F && bytes[end] != '\\')
+            ++end;
+        out.append(bytes.sliced(i, end - i));
+        if (end == bytes.size())
+            return;
+        const auto byte = static_cast<unsigned char>(bytes[end]);
+        if (byte >= 0x80) {
+            i = end;
+            break;
+        }
+        appendAscii(out, byte);
+        i = end + 1;
     }
+    if (i == bytes.size())
+        return;
     // A fresh one costs nothing (it holds no bytes). Not one per thread: with mingw a
     // thread-local object with a destructor corrupts the heap when its thread ends.
     VisibleText visible;
-    visible.append(bytes, out);
+    visible.append(bytes.sliced(i), out);
     visible.finish(out);
 }
 

@@ -54,6 +54,19 @@ LogRecord record(qint64 ms, int index, LogRecord::Kind kind, const QByteArray& b
     return r;
 }
 
+// Commands sent together, as the recorder hands them over: each after its length.
+LogRecord sentTogether(qint64 ms, int index, const QList<QByteArray>& commands)
+{
+    LogRecord r = record(ms, index, LogRecord::Kind::SentMany, {});
+    for (const QByteArray& command : commands) {
+        const auto length = std::uint32_t(command.size());
+        r.bytes.append(reinterpret_cast<const char*>(&length), sizeof length);
+        r.bytes.append(command);
+    }
+    r.count = std::uint64_t(commands.size());
+    return r;
+}
+
 // Warnings arrive on the writer's thread.
 struct Warnings {
     std::mutex mutex;
@@ -197,8 +210,9 @@ void TestSessionLogFiles::rotation()
     QCOMPARE(contentsOf(path + ".1"), QByteArray("after\n"));
 }
 
-// Two ports flood the queue: each of them gets a counted gap (lines and bytes), and a quiet port
-// in between loses nothing, as every port has a share of the queue of its own.
+// Two ports flood the queue, one a command at a time and one three at a time: each of them gets
+// a counted gap (lines and bytes), and a quiet port in between loses nothing, as every port has a
+// share of the queue of its own.
 void TestSessionLogFiles::fullQueueLeavesCountedGap()
 {
     QTemporaryDir dir;
@@ -213,13 +227,17 @@ void TestSessionLogFiles::fullQueueLeavesCountedGap()
     {
         SessionWriter writer(settings);
         for (int i = 0; i < 2000; ++i) {
-            for (int port : {0, 1}) {
-                const QByteArray command = QByteArray::number(i);
-                const bool taken =
-                    writer.log(record(kT0 + i, port + 1, LogRecord::Kind::Sent, command));
-                (taken ? accepted[port] : turnedAway[port]) += 1;
-                bytesTurnedAway[port] += taken ? 0 : command.size();
-            }
+            const QByteArray command = QByteArray::number(i);
+            const bool taken = writer.log(record(kT0 + i, 1, LogRecord::Kind::Sent, command));
+            (taken ? accepted[0] : turnedAway[0]) += 1;
+            bytesTurnedAway[0] += taken ? 0 : command.size();
+
+            const QList<QByteArray> three = {QByteArray::number(3 * i),
+                                             QByteArray::number(3 * i + 1),
+                                             QByteArray::number(3 * i + 2)};
+            const bool threeTaken = writer.log(sentTogether(kT0 + i, 2, three));
+            (threeTaken ? accepted[1] : turnedAway[1]) += 3;
+            bytesTurnedAway[1] += threeTaken ? 0 : three.join().size();
             if (i % 50 == 0) {
                 QVERIFY(writer.log(record(kT0 + i, 5, LogRecord::Kind::Sent, "quiet")));
                 ++quietSent;
