@@ -7,10 +7,12 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include <algorithm>
+
 namespace {
 
-// A port nobody listens on now; the kernel hands out ephemeral ports in turn, so it stays free
-// for the moment ser2net needs to take it.
+// A port nobody listens on now. The kernel picks it at random: it stays free for the moment
+// ser2net needs to take it, but a later pick may be the same port again.
 quint16 freePort()
 {
     QTcpServer probe;
@@ -40,7 +42,14 @@ bool Ser2netServer::isInstalled()
 
 QString Ser2netServer::serve(const QString& devicePath, Protocol protocol)
 {
-    const quint16 port = freePort();
+    // Each line a port of its own: ser2net refuses a configuration that names one twice.
+    quint16 port = 0;
+    for (int tries = 0; tries < 100; ++tries) {
+        port = freePort();
+        if (std::none_of(lines_.begin(), lines_.end(),
+                         [port](const Line& line) { return line.port == port; }))
+            break;
+    }
     lines_.append({devicePath, protocol, port});
     return QStringLiteral("%1://127.0.0.1:%2")
         .arg(protocol == Protocol::Rfc2217 ? "rfc2217" : "tcp")
