@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QScopeGuard>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -43,6 +44,7 @@ struct SessionWriter::PortLog {
     ReceivedLines received;
     std::unique_ptr<LogFile> file;
     QByteArray pending;              // formatted lines not yet written
+    QByteArray sentPrefix;           // time and tag of the commands being added
     std::int64_t pendingFirstMs = 0; // the time of the first of them
     bool failing = false;
     bool warned = false;
@@ -70,10 +72,15 @@ struct SessionWriter::PortLog {
         VisibleText::appendOf(bytes, pending);
         pending.append('\n');
     }
-    // Commands sent together share a time: its text is made once for all of them.
+    // Commands sent together share a time: its text is made once for all of them. At full speed
+    // these are a million lines a second or more, most of them plain text: a plain one is
+    // copied in as one piece.
     void addSentMany(std::int64_t ms, QByteArrayView framed, std::uint64_t count)
     {
-        QByteArray prefix;
+        if (pending.isEmpty())
+            pendingFirstMs = ms;
+        sentPrefix.resize(0);
+        lineFormat.begin(sentPrefix, ms, "TX");
         qsizetype at = 0;
         for (std::uint64_t i = 0;
              i < count && framed.size() - at >= qsizetype(sizeof(std::uint32_t)); ++i) {
@@ -83,15 +90,19 @@ struct SessionWriter::PortLog {
             const QByteArrayView bytes =
                 framed.sliced(at, std::min(qsizetype(length), framed.size() - at));
             at += bytes.size();
-            if (prefix.isEmpty()) {
-                const qsizetype lineStart = pending.size();
-                begin(ms, "TX");
-                prefix = pending.sliced(lineStart);
-            } else {
-                pending.append(prefix);
+            if (!VisibleText::isPlain(bytes)) {
+                pending.append(sentPrefix);
+                VisibleText::appendOf(bytes, pending);
+                pending.append('\n');
+                continue;
             }
-            VisibleText::appendOf(bytes, pending);
-            pending.append('\n');
+            const qsizetype lineStart = pending.size();
+            pending.resize(lineStart + sentPrefix.size() + bytes.size() + 1);
+            char* out = pending.data() + lineStart;
+            std::memcpy(out, sentPrefix.constData(), std::size_t(sentPrefix.size()));
+            out += sentPrefix.size();
+            std::memcpy(out, bytes.data(), std::size_t(bytes.size()));
+            out[bytes.size()] = '\n';
         }
     }
     void addLines(const std::vector<ReceivedLines::Line>& lines)
@@ -324,6 +335,14 @@ void SessionWriter::writePort(int index, std::int64_t now, bool final)
     PortLog& port = *ports_[std::size_t(index)];
     QByteArray lines;
     lines.swap(port.pending);
+    // The buffer goes back for the next lines: a busy log would otherwise give up and grow
+    // again tens of kilobytes a port many times a second.
+    const auto keepBuffer = qScopeGuard([&] {
+        if (port.pending.isEmpty()) {
+            lines.resize(0);
+            port.pending.swap(lines);
+        }
+    });
     if (port.failing && now < port.retryAtMs && !final) {
         const auto lost = std::uint64_t(lines.count('\n'));
         port.linesLost += lost;

@@ -5,6 +5,9 @@
 
 #include <QList>
 
+#include <cstdint>
+#include <cstring>
+
 namespace {
 
 void appendHex(QByteArray& out, unsigned value, int digits)
@@ -130,6 +133,32 @@ QByteArray VisibleText::of(QByteArrayView bytes)
     out.reserve(bytes.size());
     appendOf(bytes, out);
     return out;
+}
+
+bool VisibleText::isPlain(QByteArrayView bytes)
+{
+    // Eight bytes at a time: this runs for every command the log writes. A word holds a byte
+    // below 0x20, one of 0x7F or above, or a backslash exactly when the matching test sets that
+    // byte's top bit (a borrow or carry only runs on from a byte that already matched).
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kTops = 0x8080808080808080;
+    const char* at = bytes.data();
+    const char* const end = at + bytes.size();
+    for (; end - at >= 8; at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, at, sizeof word);
+        const std::uint64_t control = (word - 0x20 * kOnes) & ~word;
+        const std::uint64_t high = word | (word + kOnes);
+        const std::uint64_t slash = word ^ ('\\' * kOnes);
+        if (((control | high | ((slash - kOnes) & ~slash)) & kTops) != 0)
+            return false;
+    }
+    for (; at < end; ++at) {
+        const auto byte = static_cast<unsigned char>(*at);
+        if (byte < 0x20 || byte >= 0x7F || byte == '\\')
+            return false;
+    }
+    return true;
 }
 
 void VisibleText::appendOf(QByteArrayView bytes, QByteArray& out)

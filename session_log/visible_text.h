@@ -24,6 +24,8 @@ public:
     // The visible form of bytes that are complete in themselves (a command as sent).
     static QByteArray of(QByteArrayView bytes);
     static void appendOf(QByteArrayView bytes, QByteArray& out);
+    // Whether bytes are their own visible form (printable ASCII, no backslash).
+    static bool isPlain(QByteArrayView bytes);
     // The visible form of a text (an event's detail): controls and the backslash escaped.
     static QByteArray ofText(const QString& text);
 

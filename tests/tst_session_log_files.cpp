@@ -129,7 +129,7 @@ void TestSessionLogFiles::linesOfTwoPorts()
         writer.log(record(kT0 + 25, 0, K::Received, "OK\r"));
         writer.log(record(kT0 + 26, 0, K::Received, "\n\xb5\xc6"));
         writer.log(record(kT0 + 27, 0, K::Received, "\xc1\xc1\xff\r\npartial"));
-        writer.log(record(kT0 + 30, 0, K::Sent, "\xb5\xc6\\"));
+        writer.log(sentTogether(kT0 + 30, 0, {"\xb5\xc6\\", ":::ZAVB1-61.", "A\r"}));
         writer.log(record(kT0 + 40, 2, K::Received, "\xba"));
         writer.log(record(kT0 + 50, 2, K::Lost, {}, "/dev/pts/9"));
         writer.log(record(kT0 + 60, 2, K::Dropped, {}, {}));
@@ -145,6 +145,8 @@ void TestSessionLogFiles::linesOfTwoPorts()
                         "2026-12-07 09:30:00.026 RX 灯亮\\xff\\r\\n\n"
                         "2026-12-07 09:30:00.027 RX partial\n"
                         "2026-12-07 09:30:00.030 TX 灯\\\\\n"
+                        "2026-12-07 09:30:00.030 TX :::ZAVB1-61.\n"
+                        "2026-12-07 09:30:00.030 TX A\\r\n"
                         "2026-12-07 09:30:01.070 RX tail\n"));
     QCOMPARE(contentsOf(dir.filePath("2026-12-07T09-30-00_port03.log")),
              QByteArray("2026-12-07 09:30:00.001 -- opened /dev/pts/9 115200,n,8,1\n"

@@ -17,6 +17,7 @@ private slots:
     void visible_data();
     void visible();
     void visibleWhateverTheCuts();
+    void plainBytesAnywhere();
     void visibleEndsHeldBytes();
     void eventTextIsEscaped();
     void linesEndAtLineEnds();
@@ -69,6 +70,25 @@ void TestSessionLogText::visible()
     QFETCH(QByteArray, bytes);
     QFETCH(QByteArray, shown);
     QCOMPARE(VisibleText::of(bytes), shown);
+}
+
+// Every byte value at every place of a text long enough for whole words and a tail: plain is
+// printable ASCII without the backslash, and a 0xFF (whose test carries into the next byte)
+// before a plain byte does not make it pass.
+void TestSessionLogText::plainBytesAnywhere()
+{
+    for (int at = 0; at < 19; ++at) {
+        for (int value = 0; value < 256; ++value) {
+            QByteArray text(19, 'a');
+            text[at] = char(value);
+            const bool plain = value >= 0x20 && value <= 0x7E && value != 0x5C;
+            QVERIFY2(VisibleText::isPlain(text) == plain, qPrintable(QString::number(value, 16)));
+            if (at > 0) {
+                text[at - 1] = char(0xFF);
+                QVERIFY(!VisibleText::isPlain(text));
+            }
+        }
+    }
 }
 
 // The same stream cut in two at every place shows the same text.
