@@ -3,6 +3,7 @@
 #include "session_log/atomic_file.h"
 #include "session_log/local_timestamp.h"
 #include "session_log/log_file.h"
+#include "session_log/pending_lines.h"
 #include "session_log/received_lines.h"
 #include "session_log/visible_text.h"
 
@@ -14,102 +15,16 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-// Formats log lines; one per thread (each writer has its own), as its timestamp keeps state.
-struct LineFormat {
-    LocalTimestamp timestamp;
-
-    // A line's time and tag; its text and line end follow.
-    void begin(QByteArray& out, std::int64_t ms, const char* tag)
-    {
-        timestamp.append(out, ms);
-        out.append(' ');
-        out.append(tag);
-        out.append(' ');
-    }
-    void append(QByteArray& out, std::int64_t ms, const char* tag, QByteArrayView text)
-    {
-        begin(out, ms, tag);
-        out.append(text);
-        out.append('\n');
-    }
-};
-
-thread_local LineFormat lineFormat;
-
-} // namespace
-
 struct SessionWriter::PortLog {
     ReceivedLines received;
     std::unique_ptr<LogFile> file;
-    QByteArray pending;              // formatted lines not yet written
-    QByteArray sentPrefix;           // time and tag of the commands being added
-    std::int64_t pendingFirstMs = 0; // the time of the first of them
+    PendingLines pending; // formatted lines not yet written
     bool failing = false;
     bool warned = false;
     std::int64_t retryAtMs = 0;
     std::uint64_t linesLost = 0; // in the outage going on, for the line that ends it
     QString failure;
     QString lossReason; // why lines were last lost, or why the log may not be whole
-
-    void begin(std::int64_t ms, const char* tag)
-    {
-        if (pending.isEmpty())
-            pendingFirstMs = ms;
-        lineFormat.begin(pending, ms, tag);
-    }
-    void add(std::int64_t ms, const char* tag, QByteArrayView text)
-    {
-        begin(ms, tag);
-        pending.append(text);
-        pending.append('\n');
-    }
-    // A command's visible form goes straight into the pending lines.
-    void addSent(std::int64_t ms, QByteArrayView bytes)
-    {
-        begin(ms, "TX");
-        VisibleText::appendOf(bytes, pending);
-        pending.append('\n');
-    }
-    // Commands sent together share a time: its text is made once for all of them. At full speed
-    // these are a million lines a second or more, most of them plain text: a plain one is
-    // copied in as one piece.
-    void addSentMany(std::int64_t ms, QByteArrayView framed, std::uint64_t count)
-    {
-        if (pending.isEmpty())
-            pendingFirstMs = ms;
-        sentPrefix.resize(0);
-        lineFormat.begin(sentPrefix, ms, "TX");
-        qsizetype at = 0;
-        for (std::uint64_t i = 0;
-             i < count && framed.size() - at >= qsizetype(sizeof(std::uint32_t)); ++i) {
-            std::uint32_t length = 0;
-            std::memcpy(&length, framed.data() + at, sizeof length);
-            at += qsizetype(sizeof length);
-            const QByteArrayView bytes =
-                framed.sliced(at, std::min(qsizetype(length), framed.size() - at));
-            at += bytes.size();
-            if (!VisibleText::isPlain(bytes)) {
-                pending.append(sentPrefix);
-                VisibleText::appendOf(bytes, pending);
-                pending.append('\n');
-                continue;
-            }
-            const qsizetype lineStart = pending.size();
-            pending.resize(lineStart + sentPrefix.size() + bytes.size() + 1);
-            char* out = pending.data() + lineStart;
-            std::memcpy(out, sentPrefix.constData(), std::size_t(sentPrefix.size()));
-            out += sentPrefix.size();
-            std::memcpy(out, bytes.data(), std::size_t(bytes.size()));
-            out[bytes.size()] = '\n';
-        }
-    }
-    void addLines(const std::vector<ReceivedLines::Line>& lines)
-    {
-        for (const auto& line : lines)
-            add(line.ms, "RX", line.text);
-    }
 };
 
 SessionWriter::SessionWriter(Settings settings, Warn warn)
@@ -234,12 +149,12 @@ void SessionWriter::handle(const LogRecord& record)
     PortLog& port = *ports_[std::size_t(record.index)];
     std::vector<ReceivedLines::Line> lines;
     const auto event = [&](const QString& text) {
-        port.add(record.ms, "--", VisibleText::ofText(text));
+        port.pending.add(record.ms, "--", VisibleText::ofText(text));
     };
 
     if (record.kind == LogRecord::Kind::Received) {
         port.received.add(record.ms, record.bytes, lines);
-        port.addLines(lines);
+        port.pending.addLines(lines);
         return;
     }
 
@@ -249,14 +164,14 @@ void SessionWriter::handle(const LogRecord& record)
         record.kind == LogRecord::Kind::Opened || record.kind == LogRecord::Kind::Returned ||
         record.kind == LogRecord::Kind::Lost || record.kind == LogRecord::Kind::QueueFull;
     port.received.flush(lines, ends);
-    port.addLines(lines);
+    port.pending.addLines(lines);
 
     switch (record.kind) {
     case LogRecord::Kind::Sent:
-        port.addSent(record.ms, record.bytes);
+        port.pending.addSent(record.ms, record.bytes);
         break;
     case LogRecord::Kind::SentMany:
-        port.addSentMany(record.ms, record.bytes, record.count);
+        port.pending.addSentMany(record.ms, record.bytes, record.count);
         break;
     case LogRecord::Kind::Opened:
         event(QStringLiteral("opened %1").arg(record.text));
@@ -284,7 +199,7 @@ void SessionWriter::handle(const LogRecord& record)
                   .arg(record.byteCount));
         break;
     case LogRecord::Kind::Note:
-        port.add(record.ms, "--", record.bytes);
+        port.pending.add(record.ms, "--", record.bytes);
         break;
     case LogRecord::Kind::Received:
         break;
@@ -300,10 +215,10 @@ void SessionWriter::writePending(std::int64_t now, bool final)
                       now - port.received.lastArrivalMs() >= kIdleFlushMs)) {
             std::vector<ReceivedLines::Line> lines;
             port.received.flush(lines, final);
-            port.addLines(lines);
+            port.pending.addLines(lines);
         }
         if (!port.pending.isEmpty() && (final || port.pending.size() >= kWriteBytes ||
-                                        now - port.pendingFirstMs >= kWriteAfterMs))
+                                        now - port.pending.firstMs() >= kWriteAfterMs))
             writePort(index, now, final);
     }
 }
@@ -323,8 +238,8 @@ qsizetype SessionWriter::appendToFile(int index, QByteArray& lines, qsizetype& n
              .arg(index + 1)
              .arg(port.file->path()));
     QByteArray notice;
-    lineFormat.append(notice, port.pendingFirstMs, "--",
-                      "log file removed during the run: a new one is begun");
+    PendingLines::appendLine(notice, port.pending.firstMs(), "--",
+                             "log file removed during the run: a new one is begun");
     lines.prepend(notice);
     noticeSize += notice.size();
     return port.file->append(lines);
@@ -334,19 +249,19 @@ void SessionWriter::writePort(int index, std::int64_t now, bool final)
 {
     PortLog& port = *ports_[std::size_t(index)];
     QByteArray lines;
-    lines.swap(port.pending);
+    port.pending.swapText(lines);
     // The buffer goes back for the next lines: a busy log would otherwise give up and grow
     // again tens of kilobytes a port many times a second.
     const auto keepBuffer = qScopeGuard([&] {
         if (port.pending.isEmpty()) {
             lines.resize(0);
-            port.pending.swap(lines);
+            port.pending.swapText(lines);
         }
     });
     if (port.failing && now < port.retryAtMs && !final) {
         const auto lost = std::uint64_t(lines.count('\n'));
         port.linesLost += lost;
-        countLost(index, lost, port.pendingFirstMs, now);
+        countLost(index, lost, port.pending.firstMs(), now);
         return;
     }
     if (!port.file) {
@@ -359,11 +274,12 @@ void SessionWriter::writePort(int index, std::int64_t now, bool final)
     if (port.failing) {
         // Stamped as the first line it precedes, so that the times in the file never go back.
         QByteArray notice;
-        lineFormat.append(notice, std::min(now, port.pendingFirstMs), "--",
-                          VisibleText::ofText(QStringLiteral("log writing works again: %1 lines "
-                                                             "not written (%2)")
-                                                  .arg(port.linesLost)
-                                                  .arg(port.failure)));
+        PendingLines::appendLine(
+            notice, std::min(now, port.pending.firstMs()), "--",
+            VisibleText::ofText(QStringLiteral("log writing works again: %1 lines "
+                                               "not written (%2)")
+                                    .arg(port.linesLost)
+                                    .arg(port.failure)));
         noticeSize = notice.size();
         lines.prepend(notice);
     }
@@ -380,7 +296,7 @@ void SessionWriter::writePort(int index, std::int64_t now, bool final)
     const std::uint64_t lost =
         std::uint64_t(QByteArrayView(lines).sliced(std::max(written, noticeSize)).count('\n'));
     port.linesLost += lost;
-    countLost(index, lost, port.pendingFirstMs, now);
+    countLost(index, lost, port.pending.firstMs(), now);
     port.failing = true;
     port.failure = port.file->error();
     port.lossReason = port.failure;
