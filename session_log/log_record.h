@@ -1,5 +1,7 @@
 #pragma once
 
+#include "session_log/local_timestamp.h"
+
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
@@ -30,6 +32,16 @@ struct LogRecord {
     QString text;
     std::uint64_t count = 0;
     std::uint64_t byteCount = 0;
+
+    // A record of port index, taken now by the wall clock.
+    static LogRecord now(int index, Kind kind)
+    {
+        LogRecord record;
+        record.ms = wallClockMs();
+        record.index = index;
+        record.kind = kind;
+        return record;
+    }
 
     // The bytes that came off or went to the line: without SentMany's lengths.
     qsizetype lineBytes() const

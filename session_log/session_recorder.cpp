@@ -16,6 +16,25 @@ QByteArray ownCopy(const QByteArray& bytes)
     return QByteArray(bytes.constData(), bytes.size());
 }
 
+LogRecord::Kind kindOf(PortObserver::Event event)
+{
+    switch (event) {
+    case PortObserver::Event::Opened:
+        return LogRecord::Kind::Opened;
+    case PortObserver::Event::InUse:
+        return LogRecord::Kind::InUse;
+    case PortObserver::Event::Lost:
+        return LogRecord::Kind::Lost;
+    case PortObserver::Event::Returned:
+        return LogRecord::Kind::Returned;
+    case PortObserver::Event::Dropped:
+        return LogRecord::Kind::Dropped;
+    case PortObserver::Event::Discarded:
+        break;
+    }
+    return LogRecord::Kind::Discarded;
+}
+
 } // namespace
 
 SessionRecorder::SessionRecorder(SessionWriter& writer, RowSource rows, QObject* parent)
@@ -27,10 +46,7 @@ SessionRecorder::SessionRecorder(SessionWriter& writer, RowSource rows, QObject*
 
 void SessionRecorder::commandSent(int index, const QByteArray& bytes)
 {
-    LogRecord record;
-    record.ms = wallClockMs();
-    record.index = index;
-    record.kind = LogRecord::Kind::Sent;
+    LogRecord record = LogRecord::now(index, LogRecord::Kind::Sent);
     // A command's bytes are the broadcast's own, encoded once for all ports: shared, not copied
     // sixteen times (the count is atomic, so the writer thread may hold them). Only a view of a
     // buffer owned elsewhere, which has no capacity of its own, is copied.
@@ -49,10 +65,7 @@ void SessionRecorder::commandsSent(int index, std::span<const QByteArray> comman
     // One record, one clock reading and one turn of the queue's lock for the lot: at full speed
     // a port's write takes a dozen commands or more. The bytes are copied together rather than
     // shared one by one, so the writer thread never touches the broadcast's own counts.
-    LogRecord record;
-    record.ms = wallClockMs();
-    record.index = index;
-    record.kind = LogRecord::Kind::SentMany;
+    LogRecord record = LogRecord::now(index, LogRecord::Kind::SentMany);
     record.count = commands.size();
     qsizetype size = qsizetype(commands.size() * LogRecord::kLengthBytes);
     for (const QByteArray& bytes : commands)
@@ -71,40 +84,16 @@ void SessionRecorder::commandsSent(int index, std::span<const QByteArray> comman
 
 void SessionRecorder::bytesReceived(int index, const QByteArray& bytes)
 {
-    LogRecord record;
-    record.ms = wallClockMs();
-    record.index = index;
-    record.kind = LogRecord::Kind::Received;
+    LogRecord record = LogRecord::now(index, LogRecord::Kind::Received);
     record.bytes = ownCopy(bytes);
     writer_.log(std::move(record));
 }
 
 void SessionRecorder::portEvent(int index, Event event, const QString& detail)
 {
-    LogRecord record;
-    record.ms = wallClockMs();
-    record.index = index;
-    switch (event) {
-    case Event::Opened:
-        record.kind = LogRecord::Kind::Opened;
-        break;
-    case Event::InUse:
-        record.kind = LogRecord::Kind::InUse;
-        break;
-    case Event::Lost:
-        record.kind = LogRecord::Kind::Lost;
-        break;
-    case Event::Returned:
-        record.kind = LogRecord::Kind::Returned;
-        break;
-    case Event::Dropped:
-        record.kind = LogRecord::Kind::Dropped;
+    LogRecord record = LogRecord::now(index, kindOf(event));
+    if (event == Event::Dropped)
         record.count = detail.toULongLong();
-        break;
-    case Event::Discarded:
-        record.kind = LogRecord::Kind::Discarded;
-        break;
-    }
     record.text = detail;
     writer_.log(std::move(record));
 }

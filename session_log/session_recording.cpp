@@ -77,10 +77,7 @@ void SessionRecording::note(int index, const QString& visibleText)
 {
     if (!writer_->logsToFiles())
         return;
-    LogRecord record;
-    record.ms = wallClockMs();
-    record.index = index;
-    record.kind = LogRecord::Kind::Note;
+    LogRecord record = LogRecord::now(index, LogRecord::Kind::Note);
     record.bytes = visibleText.toUtf8();
     writer_->log(std::move(record));
 }

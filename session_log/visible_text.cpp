@@ -5,6 +5,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -23,10 +24,16 @@ void appendByteEscape(QByteArray& out, unsigned char byte)
     appendHex(out, byte, 2);
 }
 
+// A byte that is its own visible form: printable ASCII other than the backslash.
+bool isPlainByte(unsigned char byte)
+{
+    return byte >= 0x20 && byte < 0x7F && byte != '\\';
+}
+
 // One ASCII byte: printable ones pass, the backslash doubles, controls become escapes.
 void appendAscii(QByteArray& out, unsigned char byte)
 {
-    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+    if (isPlainByte(byte)) {
         out.append(char(byte));
         return;
     }
@@ -153,12 +160,7 @@ bool VisibleText::isPlain(QByteArrayView bytes)
         if (((control | high | ((slash - kOnes) & ~slash)) & kTops) != 0)
             return false;
     }
-    for (; at < end; ++at) {
-        const auto byte = static_cast<unsigned char>(*at);
-        if (byte < 0x20 || byte >= 0x7F || byte == '\\')
-            return false;
-    }
-    return true;
+    return std::all_of(at, end, [](char c) { return isPlainByte(static_cast<unsigned char>(c)); });
 }
 
 void VisibleText::appendOf(QByteArrayView bytes, QByteArray& out)
@@ -168,7 +170,7 @@ void VisibleText::appendOf(QByteArrayView bytes, QByteArray& out)
     qsizetype i = 0;
     while (i < bytes.size()) {
         qsizetype end = i;
-        while (end < bytes.size() && bytes[end] >= 0x20 && bytes[end] < 0x7F && bytes[end] != '\\')
+        while (end < bytes.size() && isPlainByte(static_cast<unsigned char>(bytes[end])))
             ++end;
         out.append(bytes.sliced(i, end - i));
         if (end == bytes.size())
