@@ -11,8 +11,9 @@
 struct LogRecord {
     enum class Kind : std::uint8_t {
         Sent,      // bytes: one command as sent
-        SentMany,  // count: commands sent together; bytes: each one after its length (4 bytes,
-                   // this machine's order)
+        SentMany,  // count: commands sent together, each after its length (4 bytes, this
+                   // machine's order) in the batch's payload (RecordQueue::take()) at payloadAt,
+                   // payloadSize bytes in all
         Received,  // bytes: as they came off the line
         Opened,    // text: device and settings
         InUse,     // text: device
@@ -32,6 +33,8 @@ struct LogRecord {
     QString text;
     std::uint64_t count = 0;
     std::uint64_t byteCount = 0;
+    std::uint32_t payloadAt = 0; // a queue holds far less than 4 GiB
+    std::uint32_t payloadSize = 0;
 
     // A record of port index, taken now by the wall clock.
     static LogRecord now(int index, Kind kind)
@@ -46,7 +49,7 @@ struct LogRecord {
     // The bytes that came off or went to the line: without SentMany's lengths.
     qsizetype lineBytes() const
     {
-        return kind == Kind::SentMany ? bytes.size() - qsizetype(count * kLengthBytes)
+        return kind == Kind::SentMany ? qsizetype(payloadSize) - qsizetype(count * kLengthBytes)
                                       : bytes.size();
     }
     static constexpr std::uint64_t kLengthBytes = 4;

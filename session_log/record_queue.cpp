@@ -1,5 +1,7 @@
 #include "session_log/record_queue.h"
 
+#include <cstring>
+
 namespace {
 
 std::int64_t steadyMs()
@@ -21,7 +23,8 @@ bool RecordQueue::isBehind() const
 
 qsizetype RecordQueue::costOf(const LogRecord& record)
 {
-    return qsizetype(sizeof(LogRecord)) + record.bytes.size() + record.text.size() * 2;
+    return qsizetype(sizeof(LogRecord)) + record.bytes.size() + qsizetype(record.payloadSize) +
+           record.text.size() * 2;
 }
 
 std::uint64_t RecordQueue::linesOf(const LogRecord& record)
@@ -40,6 +43,32 @@ std::uint64_t RecordQueue::linesOf(const LogRecord& record)
     return std::max<std::uint64_t>(ends, 1);
 }
 
+bool RecordQueue::admit(const LogRecord& record, qsizetype cost, bool& wakeWriter)
+{
+    Share& share = shares_[std::size_t(record.index)];
+    if (share.full || share.queued + cost > share_) {
+        if (!share.full)
+            share.firstTurnedAwayMs = record.ms;
+        share.full = true;
+        share.linesTurnedAway += linesOf(record);
+        share.bytesTurnedAway += std::uint64_t(record.lineBytes());
+        wakeWriter = !due_;
+        due_ = true;
+        return false;
+    }
+    // The writer is woken only when there is much to do; otherwise it comes by itself.
+    const bool reachesHalf = share.queued < share_ / 2 && share.queued + cost >= share_ / 2;
+    if (reachesHalf)
+        halfUsed_.store(true, std::memory_order_relaxed);
+    if (reachesHalf || (queued_ < kBatchBytes && queued_ + cost >= kBatchBytes)) {
+        wakeWriter = !due_;
+        due_ = true;
+    }
+    share.queued += cost;
+    queued_ += cost;
+    return true;
+}
+
 bool RecordQueue::push(LogRecord&& record)
 {
     if (record.index < 0 || record.index >= kPorts)
@@ -51,28 +80,48 @@ bool RecordQueue::push(LogRecord&& record)
         std::lock_guard lock(mutex_);
         if (closed_)
             return false;
-        Share& share = shares_[std::size_t(record.index)];
-        if (share.full || share.queued + cost > share_) {
-            if (!share.full)
-                share.firstTurnedAwayMs = record.ms;
-            share.full = true;
-            share.linesTurnedAway += linesOf(record);
-            share.bytesTurnedAway += std::uint64_t(record.lineBytes());
-            wakeWriter = !due_;
-            due_ = true;
-        } else {
-            // The writer is woken only when there is much to do; otherwise it comes by itself.
-            const bool reachesHalf = share.queued < share_ / 2 && share.queued + cost >= share_ / 2;
-            if (reachesHalf)
-                halfUsed_.store(true, std::memory_order_relaxed);
-            if (reachesHalf || (queued_ < kBatchBytes && queued_ + cost >= kBatchBytes)) {
-                wakeWriter = !due_;
-                due_ = true;
-            }
-            share.queued += cost;
-            queued_ += cost;
+        accepted = admit(record, cost, wakeWriter);
+        if (accepted)
             records_.push_back(std::move(record));
-            accepted = true;
+    }
+    if (wakeWriter)
+        wake_.notify_one();
+    return accepted;
+}
+
+bool RecordQueue::pushSent(int index, std::int64_t ms, std::span<const QByteArray> commands)
+{
+    if (index < 0 || index >= kPorts || commands.empty())
+        return false;
+    LogRecord record;
+    record.ms = ms;
+    record.index = index;
+    record.kind = LogRecord::Kind::SentMany;
+    record.count = commands.size();
+    qsizetype size = qsizetype(commands.size() * LogRecord::kLengthBytes);
+    for (const QByteArray& bytes : commands)
+        size += bytes.size();
+    record.payloadSize = std::uint32_t(size);
+    const qsizetype cost = costOf(record);
+    bool wakeWriter = false;
+    bool accepted = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_)
+            return false;
+        accepted = admit(record, cost, wakeWriter);
+        if (accepted) {
+            record.payloadAt = std::uint32_t(payload_.size());
+            payload_.resize(payload_.size() + size);
+            char* at = payload_.data() + record.payloadAt;
+            for (const QByteArray& bytes : commands) {
+                const auto length = std::uint32_t(bytes.size());
+                static_assert(sizeof length == LogRecord::kLengthBytes);
+                std::memcpy(at, &length, sizeof length);
+                std::memcpy(at + sizeof length, bytes.constData(), std::size_t(bytes.size()));
+                at += sizeof length + std::size_t(bytes.size());
+            }
+            records_.push_back(std::move(record));
         }
     }
     if (wakeWriter)
@@ -80,11 +129,20 @@ bool RecordQueue::push(LogRecord&& record)
     return accepted;
 }
 
-bool RecordQueue::take(std::vector<LogRecord>& out, std::chrono::milliseconds wait)
+bool RecordQueue::take(std::vector<LogRecord>& out, QByteArray& payload,
+                       std::chrono::milliseconds wait)
 {
     std::unique_lock lock(mutex_);
     wake_.wait_for(lock, wait, [this] { return closed_ || due_; });
     bool hadRecords = !records_.empty();
+    if (!payload.isEmpty()) {
+        for (LogRecord& record : records_)
+            record.payloadAt += std::uint32_t(payload.size());
+        payload.append(payload_);
+        payload_.resize(0);
+    } else {
+        payload.swap(payload_);
+    }
     if (out.empty())
         out.swap(records_);
     else

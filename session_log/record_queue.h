@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <span>
 #include <vector>
 
 // The bounded hand-over from the window thread to the log's writer. push() never waits for the
@@ -30,11 +31,18 @@ public:
 
     // Returns false when the record was turned away.
     bool push(LogRecord&& record);
+    // Commands of port index sent together at ms, as one SentMany record. Their bytes are copied
+    // into the queue's payload, which goes to the writer whole: at full speed these are a
+    // hundred thousand records a second or more, and a buffer of their own each would be
+    // allocated on the window thread and freed on the writer's, at a cost to both.
+    bool pushSent(int index, std::int64_t ms, std::span<const QByteArray> commands);
 
     // Waits until a port's share is half used, kBatchBytes are queued in all, close() is called
-    // or wait has passed, then takes everything queued (appended to out, in the order pushed).
-    // Returns false once closed and empty.
-    bool take(std::vector<LogRecord>& out, std::chrono::milliseconds wait);
+    // or wait has passed, then takes everything queued (appended to out, in the order pushed;
+    // the payload of SentMany records appended to payload). Give both back emptied with their
+    // room kept (resize(0), clear()), and the queue reuses it. Returns false once closed and
+    // empty.
+    bool take(std::vector<LogRecord>& out, QByteArray& payload, std::chrono::milliseconds wait);
 
     // No record is accepted after this; take() returns what is left and then false.
     void close();
@@ -59,10 +67,14 @@ private:
     };
 
     static qsizetype costOf(const LogRecord& record);
+    // Under the lock: whether the port's share takes cost more bytes; counts the record as
+    // turned away when not. wakeWriter is set when the writer should come now.
+    bool admit(const LogRecord& record, qsizetype cost, bool& wakeWriter);
 
     std::mutex mutex_;
     std::condition_variable wake_;
     std::vector<LogRecord> records_;
+    QByteArray payload_;
     qsizetype share_;
     qsizetype queued_ = 0; // all ports together
     std::array<Share, kPorts> shares_{};

@@ -63,23 +63,9 @@ void SessionRecorder::commandsSent(int index, std::span<const QByteArray> comman
     if (commands.empty() || !writer_.logsToFiles())
         return;
     // One record, one clock reading and one turn of the queue's lock for the lot: at full speed
-    // a port's write takes a dozen commands or more. The bytes are copied together rather than
-    // shared one by one, so the writer thread never touches the broadcast's own counts.
-    LogRecord record = LogRecord::now(index, LogRecord::Kind::SentMany);
-    record.count = commands.size();
-    qsizetype size = qsizetype(commands.size() * LogRecord::kLengthBytes);
-    for (const QByteArray& bytes : commands)
-        size += bytes.size();
-    record.bytes.resize(size);
-    char* at = record.bytes.data();
-    for (const QByteArray& bytes : commands) {
-        const auto length = std::uint32_t(bytes.size());
-        static_assert(sizeof length == LogRecord::kLengthBytes);
-        std::memcpy(at, &length, sizeof length);
-        std::memcpy(at + sizeof length, bytes.constData(), std::size_t(bytes.size()));
-        at += sizeof length + std::size_t(bytes.size());
-    }
-    writer_.log(std::move(record));
+    // a port's write takes a dozen commands or more. The bytes are copied, so the writer thread
+    // never touches the broadcast's own counts.
+    writer_.logSent(index, wallClockMs(), commands);
 }
 
 void SessionRecorder::bytesReceived(int index, const QByteArray& bytes)

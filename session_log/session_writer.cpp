@@ -58,6 +58,13 @@ bool SessionWriter::log(LogRecord&& record)
     return queue_.push(std::move(record));
 }
 
+bool SessionWriter::logSent(int index, std::int64_t ms, std::span<const QByteArray> commands)
+{
+    if (!logsToFiles())
+        return true;
+    return queue_.pushSent(index, ms, commands);
+}
+
 void SessionWriter::writeReport(QByteArray csv)
 {
     if (settings_.reportPath.isEmpty())
@@ -119,11 +126,13 @@ void SessionWriter::warn(const QString& text)
 void SessionWriter::run()
 {
     std::vector<LogRecord> batch;
+    QByteArray payload;
     // A quiet log is looked at as often as its lines are due on disk.
-    while (queue_.take(batch, std::chrono::milliseconds(kWriteAfterMs))) {
+    while (queue_.take(batch, payload, std::chrono::milliseconds(kWriteAfterMs))) {
         for (const LogRecord& record : batch)
-            handle(record);
+            handle(record, payload);
         batch.clear();
+        payload.resize(0);
         writePending(wallClockMs(), false);
         writePendingReport();
     }
@@ -142,7 +151,7 @@ void SessionWriter::run()
     writePendingReport();
 }
 
-void SessionWriter::handle(const LogRecord& record)
+void SessionWriter::handle(const LogRecord& record, QByteArrayView payload)
 {
     if (record.index < 0 || record.index >= RecordQueue::kPorts)
         return;
@@ -171,7 +180,9 @@ void SessionWriter::handle(const LogRecord& record)
         port.pending.addSent(record.ms, record.bytes);
         break;
     case LogRecord::Kind::SentMany:
-        port.pending.addSentMany(record.ms, record.bytes, record.count);
+        port.pending.addSentMany(
+            record.ms, payload.sliced(qsizetype(record.payloadAt), qsizetype(record.payloadSize)),
+            record.count);
         break;
     case LogRecord::Kind::Opened:
         event(QStringLiteral("opened %1").arg(record.text));

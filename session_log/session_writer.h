@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <thread>
 
 // Writes the session log and the run report on a thread of its own, so that a slow or full disk
@@ -50,6 +51,9 @@ public:
 
     // From the window thread. false: the queue was full and the record is counted as a gap.
     bool log(LogRecord&& record);
+    // From the window thread: commands of port index sent together at ms, one line each.
+    // false: the queue was full and they are counted as a gap.
+    bool logSent(int index, std::int64_t ms, std::span<const QByteArray> commands);
     // Whether the writer is behind (RecordQueue::isBehind()). Any thread.
     bool isBehind() const { return queue_.isBehind(); }
     // From the window thread: the report is written soon, replacing an older one not yet written.
@@ -90,7 +94,7 @@ private:
     struct PortLog;
 
     void run();
-    void handle(const LogRecord& record);
+    void handle(const LogRecord& record, QByteArrayView payload);
     void writePending(std::int64_t now, bool final);
     void writePort(int index, std::int64_t now, bool final);
     qsizetype appendToFile(int index, QByteArray& lines, qsizetype& noticeSize);

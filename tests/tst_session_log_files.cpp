@@ -54,19 +54,6 @@ LogRecord record(qint64 ms, int index, LogRecord::Kind kind, const QByteArray& b
     return r;
 }
 
-// Commands sent together, as the recorder hands them over: each after its length.
-LogRecord sentTogether(qint64 ms, int index, const QList<QByteArray>& commands)
-{
-    LogRecord r = record(ms, index, LogRecord::Kind::SentMany, {});
-    for (const QByteArray& command : commands) {
-        const auto length = std::uint32_t(command.size());
-        r.bytes.append(reinterpret_cast<const char*>(&length), sizeof length);
-        r.bytes.append(command);
-    }
-    r.count = std::uint64_t(commands.size());
-    return r;
-}
-
 // Warnings arrive on the writer's thread.
 struct Warnings {
     std::mutex mutex;
@@ -129,7 +116,7 @@ void TestSessionLogFiles::linesOfTwoPorts()
         writer.log(record(kT0 + 25, 0, K::Received, "OK\r"));
         writer.log(record(kT0 + 26, 0, K::Received, "\n\xb5\xc6"));
         writer.log(record(kT0 + 27, 0, K::Received, "\xc1\xc1\xff\r\npartial"));
-        writer.log(sentTogether(kT0 + 30, 0, {"\xb5\xc6\\", ":::ZAVB1-61.", "A\r"}));
+        writer.logSent(0, kT0 + 30, std::array<QByteArray, 3>{"\xb5\xc6\\", ":::ZAVB1-61.", "A\r"});
         writer.log(record(kT0 + 40, 2, K::Received, "\xba"));
         writer.log(record(kT0 + 50, 2, K::Lost, {}, "/dev/pts/9"));
         writer.log(record(kT0 + 60, 2, K::Dropped, {}, {}));
@@ -237,7 +224,7 @@ void TestSessionLogFiles::fullQueueLeavesCountedGap()
             const QList<QByteArray> three = {QByteArray::number(3 * i),
                                              QByteArray::number(3 * i + 1),
                                              QByteArray::number(3 * i + 2)};
-            const bool threeTaken = writer.log(sentTogether(kT0 + i, 2, three));
+            const bool threeTaken = writer.logSent(2, kT0 + i, three);
             (threeTaken ? accepted[1] : turnedAway[1]) += 3;
             bytesTurnedAway[1] += threeTaken ? 0 : three.join().size();
             if (i % 50 == 0) {
