@@ -23,6 +23,12 @@ int truncateFile(int fd, std::int64_t size);
 std::int64_t fileSize(int fd);
 // Forces what was written to the disk.
 int syncFile(int fd);
+// Starts writing bytes [offset, offset + length) of the file to the disk, without waiting.
+int startWriteback(int fd, std::int64_t offset, std::int64_t length);
+// Waits until those bytes are on the disk and lets the system forget them, so that a file
+// written at speed does not fill the memory with its pages. A write error found while waiting
+// is returned here, and not again by syncFile().
+int dropWritten(int fd, std::int64_t offset, std::int64_t length);
 // The open file has no name any more: what is written to it is lost.
 bool wasRemoved(int fd);
 

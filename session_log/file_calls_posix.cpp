@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -46,6 +47,39 @@ int syncFile(int fd)
 {
     return ::fsync(fd);
 }
+
+#ifdef __linux__
+int startWriteback(int fd, std::int64_t offset, std::int64_t length)
+{
+    return ::sync_file_range(fd, off_t(offset), off_t(length), SYNC_FILE_RANGE_WRITE);
+}
+
+int dropWritten(int fd, std::int64_t offset, std::int64_t length)
+{
+    if (::sync_file_range(fd, off_t(offset), off_t(length),
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                              SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
+        // A file system that cannot be asked says so; only a failed write loses lines.
+        if (errno == EINVAL || errno == ESPIPE || errno == ENOSYS)
+            return 0;
+        return -1;
+    }
+    // Only advice: the bytes are on the disk whether or not the pages go.
+    ::posix_fadvise(fd, off_t(offset), off_t(length), POSIX_FADV_DONTNEED);
+    return 0;
+}
+#else
+// Elsewhere the system writes the file out in its own time.
+int startWriteback(int, std::int64_t, std::int64_t)
+{
+    return 0;
+}
+
+int dropWritten(int, std::int64_t, std::int64_t)
+{
+    return 0;
+}
+#endif
 
 bool wasRemoved(int fd)
 {

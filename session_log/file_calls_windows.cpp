@@ -123,6 +123,17 @@ int syncFile(int fd)
     return ::_commit(fd); // FlushFileBuffers
 }
 
+// The system writes the file out in its own time.
+int startWriteback(int, std::int64_t, std::int64_t)
+{
+    return 0;
+}
+
+int dropWritten(int, std::int64_t, std::int64_t)
+{
+    return 0;
+}
+
 bool wasRemoved(int fd)
 {
     const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));

@@ -4,8 +4,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 using namespace file_calls;
 
@@ -48,6 +50,7 @@ bool LogFile::ensureOpen()
     }
     fd_ = fd;
     size_ = size;
+    startedTo_ = droppedTo_ = size - size % kPieceBytes;
     return true;
 }
 
@@ -80,10 +83,29 @@ qsizetype LogFile::writeWhole(QByteArrayView bytes)
             close(); // measured afresh when it is opened again
 
         size_ += whole;
+        startedTo_ = std::min(startedTo_, size_ - size_ % kPieceBytes);
+        droppedTo_ = std::min(droppedTo_, startedTo_);
         return whole;
     }
     size_ += written;
+    passToDisk();
     return written;
+}
+
+// Each whole piece is started on its way as soon as it is written; the one before it has had
+// that long to get there, and is waited for and dropped. So a busy file holds two pieces or so
+// in the memory, and its writer never waits for more than a piece's worth of disk time.
+void LogFile::passToDisk()
+{
+    while (size_ - startedTo_ >= kPieceBytes) {
+        startWriteback(fd_, startedTo_, kPieceBytes);
+        if (droppedTo_ < startedTo_) {
+            if (dropWritten(fd_, droppedTo_, startedTo_ - droppedTo_) != 0 && diskError_ == 0)
+                diskError_ = errno;
+            droppedTo_ = startedTo_;
+        }
+        startedTo_ += kPieceBytes;
+    }
 }
 
 qsizetype LogFile::append(QByteArrayView lines)
@@ -120,6 +142,8 @@ int LogFile::sync()
 {
     // Some write errors (a full disk with delayed allocation, a network file system) only show
     // here.
+    if (const int error = std::exchange(diskError_, 0); error != 0)
+        return error;
     return fd_ >= 0 && syncFile(fd_) != 0 ? errno : 0;
 }
 

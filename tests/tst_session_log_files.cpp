@@ -7,14 +7,19 @@
 #include "session_log/session_writer.h"
 
 #include <QtTest>
+#include <algorithm>
 #include <csignal>
 #include <ctime>
+#include <fcntl.h>
 #include <functional>
 #include <linux/capability.h>
+#include <linux/magic.h>
 #include <mutex>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -84,6 +89,7 @@ private slots:
     void linesOfTwoPorts();
     void silentPortsUnfinishedLineIsWritten();
     void rotation();
+    void busyFileLeavesMemory();
     void fullQueueLeavesCountedGap();
     void unwritableForAWhile_data();
     void unwritableForAWhile();
@@ -202,6 +208,45 @@ void TestSessionLogFiles::rotation()
 // Two ports flood the queue, one a command at a time and one three at a time: each of them gets
 // a counted gap (lines and bytes), and a quiet port in between loses nothing, as every port has a
 // share of the queue of its own.
+// Of sixteen megabytes written at speed, only the last pieces are still in the memory, and the
+// file holds every line.
+void TestSessionLogFiles::busyFileLeavesMemory()
+{
+    QTemporaryDir dir;
+    struct statfs where {};
+    QVERIFY(::statfs(QFile::encodeName(dir.path()).constData(), &where) == 0);
+    if (where.f_type == TMPFS_MAGIC)
+        QSKIP("a file system in memory keeps its files there");
+    const QString path = dir.filePath("busy.log");
+    QByteArray lines;
+    for (int i = 0; lines.size() < 256 * 1024 - 64; ++i)
+        lines += "2026-12-07 09:30:00.120 TX :::ZAVB" + QByteArray::number(i) + ".\n";
+    constexpr int kWrites = 64;
+    {
+        LogFile file(path, qint64(1) << 40);
+        for (int i = 0; i < kWrites; ++i)
+            QCOMPARE(file.append(lines), lines.size());
+
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        const std::size_t size = std::size_t(lines.size()) * kWrites;
+        void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+        ::close(fd);
+        QVERIFY(map != MAP_FAILED);
+        const std::size_t page = std::size_t(::sysconf(_SC_PAGESIZE));
+        std::vector<unsigned char> resident((size + page - 1) / page);
+        const int status = ::mincore(map, size, resident.data());
+        ::munmap(map, size);
+        QCOMPARE(status, 0);
+        const auto cached = std::size_t(
+            std::count_if(resident.begin(), resident.end(), [](unsigned char p) { return p & 1; }));
+        QVERIFY2(
+            cached * page <= 4 * 1024 * 1024,
+            qPrintable(QStringLiteral("%1 KiB of the file in memory").arg(cached * page / 1024)));
+    }
+    QCOMPARE(contentsOf(path), lines.repeated(kWrites));
+}
+
 void TestSessionLogFiles::fullQueueLeavesCountedGap()
 {
     QTemporaryDir dir;
