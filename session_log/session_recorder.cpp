@@ -3,9 +3,6 @@
 #include "session_log/local_timestamp.h"
 #include "session_log/session_writer.h"
 
-#include <cstdint>
-#include <cstring>
-
 namespace {
 
 // The bank's bytes may be a view of a read buffer that is reused as soon as the call returns, or
