@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -83,8 +82,6 @@ qsizetype LogFile::writeWhole(QByteArrayView bytes)
             close(); // measured afresh when it is opened again
 
         size_ += whole;
-        startedTo_ = std::min(startedTo_, size_ - size_ % kPieceBytes);
-        droppedTo_ = std::min(droppedTo_, startedTo_);
         return whole;
     }
     size_ += written;

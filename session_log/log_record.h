@@ -36,15 +36,17 @@ struct LogRecord {
     std::uint32_t payloadAt = 0; // a queue holds far less than 4 GiB
     std::uint32_t payloadSize = 0;
 
-    // A record of port index, taken now by the wall clock.
-    static LogRecord now(int index, Kind kind)
+    // A record of port index, taken at ms (wall clock).
+    static LogRecord at(std::int64_t ms, int index, Kind kind)
     {
         LogRecord record;
-        record.ms = wallClockMs();
+        record.ms = ms;
         record.index = index;
         record.kind = kind;
         return record;
     }
+    // A record of port index, taken now by the wall clock.
+    static LogRecord now(int index, Kind kind) { return at(wallClockMs(), index, kind); }
 
     // The bytes that came off or went to the line: without SentMany's lengths.
     qsizetype lineBytes() const

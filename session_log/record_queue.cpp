@@ -71,6 +71,24 @@ bool RecordQueue::admit(const LogRecord& record, qsizetype cost, bool& wakeWrite
 
 bool RecordQueue::push(LogRecord&& record)
 {
+    return enqueue(std::move(record), {});
+}
+
+bool RecordQueue::pushSent(int index, std::int64_t ms, std::span<const QByteArray> commands)
+{
+    if (commands.empty())
+        return false;
+    LogRecord record = LogRecord::at(ms, index, LogRecord::Kind::SentMany);
+    record.count = commands.size();
+    qsizetype size = qsizetype(commands.size() * LogRecord::kLengthBytes);
+    for (const QByteArray& bytes : commands)
+        size += bytes.size();
+    record.payloadSize = std::uint32_t(size);
+    return enqueue(std::move(record), commands);
+}
+
+bool RecordQueue::enqueue(LogRecord&& record, std::span<const QByteArray> commands)
+{
     if (record.index < 0 || record.index >= kPorts)
         return false;
     const qsizetype cost = costOf(record);
@@ -81,38 +99,9 @@ bool RecordQueue::push(LogRecord&& record)
         if (closed_)
             return false;
         accepted = admit(record, cost, wakeWriter);
-        if (accepted)
-            records_.push_back(std::move(record));
-    }
-    if (wakeWriter)
-        wake_.notify_one();
-    return accepted;
-}
-
-bool RecordQueue::pushSent(int index, std::int64_t ms, std::span<const QByteArray> commands)
-{
-    if (index < 0 || index >= kPorts || commands.empty())
-        return false;
-    LogRecord record;
-    record.ms = ms;
-    record.index = index;
-    record.kind = LogRecord::Kind::SentMany;
-    record.count = commands.size();
-    qsizetype size = qsizetype(commands.size() * LogRecord::kLengthBytes);
-    for (const QByteArray& bytes : commands)
-        size += bytes.size();
-    record.payloadSize = std::uint32_t(size);
-    const qsizetype cost = costOf(record);
-    bool wakeWriter = false;
-    bool accepted = false;
-    {
-        std::lock_guard lock(mutex_);
-        if (closed_)
-            return false;
-        accepted = admit(record, cost, wakeWriter);
         if (accepted) {
             record.payloadAt = std::uint32_t(payload_.size());
-            payload_.resize(payload_.size() + size);
+            payload_.resize(payload_.size() + qsizetype(record.payloadSize));
             char* at = payload_.data() + record.payloadAt;
             for (const QByteArray& bytes : commands) {
                 const auto length = std::uint32_t(bytes.size());
@@ -154,10 +143,7 @@ bool RecordQueue::take(std::vector<LogRecord>& out, QByteArray& payload,
         share.queued = 0;
         if (!share.full)
             continue;
-        LogRecord gap;
-        gap.ms = share.firstTurnedAwayMs;
-        gap.index = index;
-        gap.kind = LogRecord::Kind::QueueFull;
+        LogRecord gap = LogRecord::at(share.firstTurnedAwayMs, index, LogRecord::Kind::QueueFull);
         gap.count = share.linesTurnedAway;
         gap.byteCount = share.bytesTurnedAway;
         out.push_back(std::move(gap));

@@ -67,6 +67,8 @@ private:
     };
 
     static qsizetype costOf(const LogRecord& record);
+    // Queues record, with commands (if any) framed into the payload at its payloadAt.
+    bool enqueue(LogRecord&& record, std::span<const QByteArray> commands);
     // Under the lock: whether the port's share takes cost more bytes; counts the record as
     // turned away when not. wakeWriter is set when the writer should come now.
     bool admit(const LogRecord& record, qsizetype cost, bool& wakeWriter);
